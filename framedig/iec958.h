@@ -1,0 +1,65 @@
+// Layout of a captured IEC 60958 stream and the operations that read it.
+//
+// Every subframe is stored as one 32-bit little-endian word:
+//   bits 0-3   preamble (never examined)
+//   bits 4-27  audio: the sample's most significant bit is always bit 27
+//   bit  28    V, validity
+//   bit  29    U, user data (not used)
+//   bit  30    C, channel status
+//   bit  31    P, parity (not checked)
+// A frame is one word per channel in channel order; a block is 192 frames.
+// Block starts are counted from the first word, never searched for.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+inline constexpr std::size_t word_bytes = 4;
+inline constexpr std::size_t wav_header_bytes = 44;
+inline constexpr int validity_bit_pos = 28;
+inline constexpr int status_bit_pos = 30;
+inline constexpr int sample_msb_pos = 27;
+inline constexpr int frames_per_block = 192;
+inline constexpr int status_words = 6;   // 192 status bits as six 32-bit words
+inline constexpr int bits_per_status_word = 32;
+// The block size 768 * channels must fit a signed 32-bit number.
+inline constexpr int max_status_channels = 2796202;
+// Inputs are read in chunks of about this size so that huge captures need
+// little memory and few system calls.
+inline constexpr std::size_t read_chunk_bytes = 64 * 1024;
+
+inline std::uint32_t load_word(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// Zero-filled heap arrays released with free(); calloc leaves untouched pages
+// unmapped, so a buffer sized for a huge channel count costs nothing until read into.
+inline constexpr auto free_memory = [](void* p) { std::free(p); };
+template <class T> using heap_array = std::unique_ptr<T[], decltype(free_memory)>;
+template <class T> heap_array<T> zeroed_array(std::size_t count)
+{
+    return heap_array<T>(static_cast<T*>(std::calloc(count, sizeof(T))));
+}
+
+// Reading shared by the operations (input.cpp).
+void skip_header(std::FILE* in, bool wav);
+std::size_t read_units(std::FILE* in, std::uint8_t* buf, std::size_t unit, std::size_t count);
+int input_result(std::FILE* in);
+
+// PCM extraction (pcm.cpp).
+int sig_pad(std::int32_t& value, int bits);
+bool pcm_bits_supported(int bits);
+std::size_t pcm_convert(const std::uint8_t* words, std::size_t count, int bits, std::uint8_t* out);
+int iec_pcm(std::FILE* in, int bits, std::FILE* out, bool wav);
+
+// Channel status report (status.cpp).
+std::uint32_t status_word(const std::uint8_t* block, int channels, int channel, int word);
+int iec_status(std::FILE* in, std::FILE* out, bool wav, int channels);
+
+// Validity report (validity.cpp).
+int iec_validity(std::FILE* in, std::FILE* out, bool wav, int channels);

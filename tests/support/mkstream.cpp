@@ -1,0 +1,182 @@
+// Test-data generator: writes a synthetic subframe stream to standard output.
+//
+//   mkstream -c CHANNELS -n FRAMES [-w] [-b BITS] [-a CH=V,V,...]
+//            [-s CH[@BLOCK]=HEX] [-V CH=F[-F],...]
+//
+//   -w             put a 44-byte WAV header in front
+//   -b BITS        sample width the values are given in (16, 20 or 24; default 24)
+//   -a CH=V,...    signed sample values of channel CH, repeated over the frames
+//                  (default: a ramp that differs per channel)
+//   -s CH=HEX      the channel status bytes (up to 24, as hex) channel CH carries in
+//                  every block; CH@BLOCK=HEX from that block on
+//   -V CH=F-F,...  frames (from 0) in which channel CH has its validity bit set
+//
+// Every word also gets a preamble code and even parity, as a capture would.
+#include <getopt.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct status_change {
+    int channel;
+    long block;
+    std::array<std::uint8_t, 24> bytes;
+};
+
+struct frame_range {
+    int channel;
+    long first;
+    long last;
+};
+
+struct stream_plan {
+    int channels = 0;
+    long frames = 0;
+    int bits = 24;
+    bool wav = false;
+    std::vector<std::vector<long>> samples;  // per channel; empty means ramp
+    std::vector<status_change> status;
+    std::vector<frame_range> invalid;
+};
+
+[[noreturn]] void usage_error(const char* what)
+{
+    std::fprintf(stderr, "mkstream: bad %s\n", what);
+    std::exit(2);
+}
+
+// Splits "CH=REST" and checks CH; returns REST.
+const char* channel_arg(const char* arg, const stream_plan& plan, int& channel, long* block)
+{
+    char* end = nullptr;
+    channel = static_cast<int>(std::strtol(arg, &end, 10));
+    if (block != nullptr && *end == '@')
+        *block = std::strtol(end + 1, &end, 10);
+    if (*end != '=' || channel < 1 || channel > plan.channels)
+        usage_error("channel (give -c first)");
+    return end + 1;
+}
+
+void put_le(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void write_wav_header(const stream_plan& plan)
+{
+    const auto data = static_cast<std::uint32_t>(plan.frames * plan.channels * 4);
+    std::vector<std::uint8_t> h;
+    h.insert(h.end(), {'R', 'I', 'F', 'F'});
+    put_le(h, 36 + data, 4);
+    h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put_le(h, 16, 4);
+    put_le(h, 1, 2);  // integer PCM
+    put_le(h, static_cast<std::uint32_t>(plan.channels), 2);
+    put_le(h, 48000, 4);
+    put_le(h, static_cast<std::uint32_t>(48000 * plan.channels * 4), 4);
+    put_le(h, static_cast<std::uint32_t>(plan.channels * 4), 2);
+    put_le(h, 32, 2);
+    h.insert(h.end(), {'d', 'a', 't', 'a'});
+    put_le(h, data, 4);
+    std::fwrite(h.data(), 1, h.size(), stdout);
+}
+
+std::uint32_t make_word(const stream_plan& plan, long frame, int ch)
+{
+    const auto& values = plan.samples[static_cast<std::size_t>(ch - 1)];
+    const long value = values.empty() ? (frame * 7919 * ch) - 3000000 : values[static_cast<std::size_t>(frame) % values.size()];
+    const std::uint32_t mask = (1U << plan.bits) - 1;
+    std::uint32_t word = (static_cast<std::uint32_t>(value) & mask) << (28 - plan.bits);
+
+    const long block = frame / 192;
+    const long in_block = frame % 192;
+    const status_change* status = nullptr;
+    for (const auto& change : plan.status)
+        if (change.channel == ch && change.block <= block)
+            status = &change;
+    if (status != nullptr && ((status->bytes[static_cast<std::size_t>(in_block / 8)] >> (in_block % 8)) & 1U))
+        word |= 1U << 30;
+    for (const auto& range : plan.invalid)
+        if (range.channel == ch && frame >= range.first && frame <= range.last)
+            word |= 1U << 28;
+
+    word |= ch > 1 ? 0x4U : in_block == 0 ? 0x8U : 0x2U;  // preamble code
+    if (__builtin_popcount(word & 0xFFFFFFF0U) % 2 != 0)
+        word |= 1U << 31;  // even parity over bits 4-31
+    return word;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    stream_plan plan;
+    int opt = 0;
+    while ((opt = getopt(argc, argv, "c:n:wb:a:s:V:")) != -1) {
+        int ch = 0;
+        const char* rest = nullptr;
+        switch (opt) {
+        case 'c':
+            plan.channels = std::atoi(optarg);
+            plan.samples.assign(static_cast<std::size_t>(plan.channels), {});
+            break;
+        case 'n': plan.frames = std::atol(optarg); break;
+        case 'w': plan.wav = true; break;
+        case 'b': plan.bits = std::atoi(optarg); break;
+        case 'a':
+            rest = channel_arg(optarg, plan, ch, nullptr);
+            for (char* end = nullptr;; rest = end + 1) {
+                plan.samples[static_cast<std::size_t>(ch - 1)].push_back(std::strtol(rest, &end, 10));
+                if (*end != ',')
+                    break;
+            }
+            break;
+        case 's': {
+            status_change change{0, 0, {}};
+            rest = channel_arg(optarg, plan, change.channel, &change.block);
+            const std::string hex(rest);
+            if (hex.size() % 2 != 0 || hex.size() > 48)
+                usage_error("status bytes");
+            for (std::size_t i = 0; i < hex.size(); i += 2)
+                change.bytes[i / 2] = static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16));
+            plan.status.push_back(change);
+            break;
+        }
+        case 'V':
+            rest = channel_arg(optarg, plan, ch, nullptr);
+            for (char* end = nullptr;; rest = end + 1) {
+                frame_range range{ch, std::strtol(rest, &end, 10), 0};
+                range.last = *end == '-' ? std::strtol(end + 1, &end, 10) : range.first;
+                plan.invalid.push_back(range);
+                if (*end != ',')
+                    break;
+            }
+            break;
+        default: usage_error("option");
+        }
+    }
+    if (plan.channels < 1 || plan.frames < 0 || (plan.bits != 16 && plan.bits != 20 && plan.bits != 24))
+        usage_error("-c, -n or -b");
+
+    if (plan.wav)
+        write_wav_header(plan);
+    std::vector<std::uint8_t> buf;
+    for (long frame = 0; frame < plan.frames; ++frame) {
+        for (int ch = 1; ch <= plan.channels; ++ch)
+            put_le(buf, make_word(plan, frame, ch), 4);
+        if (buf.size() >= 1 << 16) {
+            std::fwrite(buf.data(), 1, buf.size(), stdout);
+            buf.clear();
+        }
+    }
+    std::fwrite(buf.data(), 1, buf.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}

@@ -1,0 +1,167 @@
+#include "iec958.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::uint8_t> words_to_bytes(const std::vector<std::uint32_t>& words)
+{
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint32_t w : words)
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+    return bytes;
+}
+
+struct pcm_case {
+    const char* name;
+    int bits;
+    std::uint32_t word;
+    std::vector<std::uint8_t> expected;
+};
+
+TEST(PcmConvert, SampleTable)
+{
+    const std::vector<pcm_case> cases = {
+        {"24-bit most negative is sign-extended", 24, 0x08000000, {0x00, 0x00, 0x80, 0xFF}},
+        {"24-bit most positive stays positive", 24, 0x07FFFFF0, {0xFF, 0xFF, 0x7F, 0x00}},
+        {"24-bit takes the aux nibble as low bits", 24, 0x00000010, {0x01, 0x00, 0x00, 0x00}},
+        {"24-bit ignores preamble", 24, 0x0000000F, {0x00, 0x00, 0x00, 0x00}},
+        {"20-bit all ones is -1", 20, 0x0FFFFF00, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {"20-bit most negative stays at 20-bit scale", 20, 0x08000000, {0x00, 0x00, 0xF8, 0xFF}},
+        {"20-bit ignores the aux nibble", 20, 0x000000F0, {0x00, 0x00, 0x00, 0x00}},
+        {"20-bit ignores V, U, C and P", 20, 0xF0000000, {0x00, 0x00, 0x00, 0x00}},
+        {"24-bit ignores V, U, C and P", 24, 0xF0000000, {0x00, 0x00, 0x00, 0x00}},
+        {"16-bit takes bits 12-27", 16, 0x0ABCD000, {0xCD, 0xAB}},
+        {"16-bit drops bits below 12", 16, 0x00ABCD00, {0xBC, 0x0A}},
+        {"16-bit ignores V, U, C and P", 16, 0xF0000FFF, {0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        const auto in = words_to_bytes({c.word});
+        std::vector<std::uint8_t> out(4, 0xEE);
+        const std::size_t n = pcm_convert(in.data(), 1, c.bits, out.data());
+        out.resize(n);
+        EXPECT_EQ(out, c.expected) << c.name;
+    }
+}
+
+TEST(PcmConvert, KeepsWordOrderAndSize)
+{
+    const auto in = words_to_bytes({0x00001000, 0x00002000, 0x00003000});
+    std::vector<std::uint8_t> out(12);
+    ASSERT_EQ(pcm_convert(in.data(), 3, 16, out.data()), 6U);
+    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 6),
+              (std::vector<std::uint8_t>{1, 0, 2, 0, 3, 0}));
+    ASSERT_EQ(pcm_convert(in.data(), 3, 24, out.data()), 12U);
+    EXPECT_EQ(out[4], 0x00);
+    EXPECT_EQ(out[5], 0x02);
+}
+
+TEST(SigPad, ExtendsOnlyAboveTheLargestPositive)
+{
+    struct {
+        int bits;
+        std::int32_t in;
+        std::int32_t out;
+    } const cases[] = {
+        {20, 0, 0},         {20, 524287, 524287}, {20, 524288, -524288},
+        {20, 0xFFFFF, -1},  {24, 8388607, 8388607}, {24, 8388608, -8388608},
+        {24, 0xFFFFFF, -1},
+    };
+    for (const auto& c : cases) {
+        std::int32_t v = c.in;
+        EXPECT_EQ(sig_pad(v, c.bits), 0);
+        EXPECT_EQ(v, c.out) << c.bits << " bits, " << c.in;
+    }
+}
+
+TEST(PcmBits, OnlyTheThreeWidths)
+{
+    for (int bits = -1; bits <= 33; ++bits)
+        EXPECT_EQ(pcm_bits_supported(bits), bits == 16 || bits == 20 || bits == 24) << bits;
+}
+
+// A block of C channels in which exactly one subframe carries a C bit must
+// show that bit in exactly one status word of exactly one channel.
+TEST(StatusWord, EachFrameLandsInItsWordAndBit)
+{
+    for (int channels : {1, 2, 3}) {
+        for (int set_channel = 1; set_channel <= channels; ++set_channel) {
+            for (int frame : {0, 1, 31, 32, 100, 191}) {
+                std::vector<std::uint32_t> words(static_cast<std::size_t>(192 * channels), 0x0FFFFFFF);
+                words[static_cast<std::size_t>(frame * channels + set_channel - 1)] |= 1U << 30;
+                const auto block = words_to_bytes(words);
+                for (int ch = 1; ch <= channels; ++ch) {
+                    for (int j = 1; j <= 6; ++j) {
+                        const bool here = ch == set_channel && j == frame / 32 + 1;
+                        const std::uint32_t expected = here ? 1U << (frame % 32) : 0;
+                        EXPECT_EQ(status_word(block.data(), channels, ch, j), expected)
+                            << "C=" << channels << " set ch " << set_channel << " frame " << frame << " read ch "
+                            << ch << " word " << j;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Runs an operation over bytes held in memory and returns its report.
+std::string run_report(int (*op)(std::FILE*, std::FILE*, bool, int), const std::vector<std::uint8_t>& bytes,
+                       bool wav, int channels, int& result)
+{
+    std::FILE* in = tmpfile();
+    std::FILE* out = tmpfile();
+    std::fwrite(bytes.data(), 1, bytes.size(), in);
+    std::rewind(in);
+    result = op(in, out, wav, channels);
+    std::string report(static_cast<std::size_t>(std::ftell(out)), '\0');
+    std::rewind(out);
+    if (!report.empty()) {
+        EXPECT_EQ(std::fread(report.data(), 1, report.size(), out), report.size());
+    }
+    std::fclose(in);
+    std::fclose(out);
+    return report;
+}
+
+TEST(Validity, ReportsFirstFrameThenEveryDifference)
+{
+    // Channel 2 is invalid in frame 1 only; a trailing half frame is ignored.
+    auto bytes = words_to_bytes({0x0, 0x10000000, 0x0, 0x0, 0x0, 0x0, 0x10000000});
+    int result = -1;
+    EXPECT_EQ(run_report(iec_validity, bytes, false, 2, result),
+              "The validity bit of channel 1 is: 0.\n"
+              "The validity bit of channel 2 is: 1.\n"
+              "Sample 2, channel 2 has different validity value: 0.\n"
+              "Sample 3, channel 2 has different validity value: 0.\n");
+    EXPECT_EQ(result, 1);
+}
+
+TEST(Validity, ChunkBoundariesDoNotRestartTheFirstFrame)
+{
+    // More frames than one read chunk holds, all the same: no differences.
+    const std::vector<std::uint32_t> words(read_chunk_bytes / 4 * 3 + 5, 0x10000000);
+    int result = -1;
+    EXPECT_EQ(run_report(iec_validity, words_to_bytes(words), false, 1, result),
+              "The validity bit of channel 1 is: 1.\n");
+    EXPECT_EQ(result, 0);
+}
+
+TEST(Status, SecondBlockIsComparedWithTheFirst)
+{
+    std::vector<std::uint32_t> words(192 * 2, 0);
+    words[192 + 191] = 1U << 30;  // block 2, frame 191: bit 31 of word 6
+    int result = -1;
+    const std::string report = run_report(iec_status, words_to_bytes(words), false, 1, result);
+    EXPECT_EQ(result, 1);
+    EXPECT_NE(report.find("The 6th status of channel 1 is: 0.\n"), std::string::npos);
+    EXPECT_NE(report.find("The 6th status of channel 1 is: 2147483648.\n"
+                          "Error happens: different channel status information between"
+                          "                                 channel 1, word 6 and channel 1.\n"),
+              std::string::npos);
+}
+
+} // namespace
