@@ -11,10 +11,12 @@
 // Block starts are counted from the first word, never searched for.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 inline constexpr std::size_t word_bytes = 4;
@@ -29,12 +31,27 @@ inline constexpr int bits_per_status_word = 32;
 inline constexpr int max_status_channels = 2796202;
 // Inputs are read in chunks of about this size so that huge captures need
 // little memory and few system calls.
-inline constexpr std::size_t read_chunk_bytes = 64 * 1024;
+inline constexpr std::size_t read_chunk_bytes = 1024 * 1024;
 
+// Little-endian loads and stores; on little-endian hosts these are single
+// moves, which lets the conversion loops vectorise.
 inline std::uint32_t load_word(const std::uint8_t* p)
 {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    std::uint32_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::big)
+        w = (w >> 24) | ((w >> 8) & 0xFF00U) | ((w << 8) & 0xFF0000U) | (w << 24);
+    return w;
+}
+
+template <class T> void store_le(std::uint8_t* p, T value)
+{
+    if constexpr (std::endian::native == std::endian::big) {
+        for (std::size_t i = 0; i < sizeof value; ++i)
+            p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    } else {
+        std::memcpy(p, &value, sizeof value);
+    }
 }
 
 // Zero-filled heap arrays released with free(); calloc leaves untouched pages
@@ -47,6 +64,7 @@ template <class T> heap_array<T> zeroed_array(std::size_t count)
 }
 
 // Reading shared by the operations (input.cpp).
+std::size_t units_per_chunk(std::size_t unit);
 void skip_header(std::FILE* in, bool wav);
 std::size_t read_units(std::FILE* in, std::uint8_t* buf, std::size_t unit, std::size_t count);
 int input_result(std::FILE* in);
@@ -54,7 +72,7 @@ int input_result(std::FILE* in);
 // PCM extraction (pcm.cpp).
 int sig_pad(std::int32_t& value, int bits);
 bool pcm_bits_supported(int bits);
-std::size_t pcm_convert(const std::uint8_t* words, std::size_t count, int bits, std::uint8_t* out);
+std::size_t pcm_convert(std::uint8_t* buf, std::size_t count, int bits);
 int iec_pcm(std::FILE* in, int bits, std::FILE* out, bool wav);
 
 // Channel status report (status.cpp).

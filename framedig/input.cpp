@@ -15,6 +15,13 @@ void skip_header(std::FILE* in, bool wav)
     (void)std::fread(header.data(), 1, header.size(), in);
 }
 
+// How many units of the given size to read at a time: a chunk's worth, and
+// at least one however large the unit.
+std::size_t units_per_chunk(std::size_t unit)
+{
+    return unit >= read_chunk_bytes || unit == 0 ? 1 : read_chunk_bytes / unit;
+}
+
 // Reads up to count whole units and returns how many arrived. The bytes of a
 // trailing incomplete unit are dropped. Once the stream has met its end or an
 // error nothing more is read, so a caller may loop until this returns 0.

@@ -34,8 +34,6 @@ constexpr char usage_text[] =
     "-c,--channel   channel nunbers in source file\n"
     "\n";
 
-constexpr std::size_t output_buffer_bytes = 64 * 1024;
-
 // A decimal number as strtol reads it into 64 bits (no error reported), cut
 // to its low 32 bits: 4294967312 gives 16.
 int parse_number(const char* text)
@@ -120,6 +118,10 @@ int main(int argc, char* argv[])
         std::puts("Open input file error, please check.");
         return 1;
     }
+    // The operations read in large chunks of their own, and PCM extraction
+    // writes them back whole: a stdio buffer would only add a copy and split
+    // the system calls. The line-by-line reports keep the output buffered.
+    std::setvbuf(in.get(), nullptr, _IONBF, 0);
     if (is_same_file(in.get(), output_path)) {
         std::puts("Input and output are the same file, please check.");
         return 1;
@@ -129,7 +131,8 @@ int main(int argc, char* argv[])
         std::puts("Open output file error, please check.");
         return 1;
     }
-    std::setvbuf(out, nullptr, _IOFBF, output_buffer_bytes);
+    if (!status && !validity)
+        std::setvbuf(out, nullptr, _IONBF, 0);
 
     const int result = status     ? iec_status(in.get(), out, wav, channels)
                        : validity ? iec_validity(in.get(), out, wav, channels)

@@ -31,7 +31,9 @@ int iec_status(std::FILE* in, std::FILE* out, bool wav, int channels)
         return 1;
     }
     const auto block_bytes = frames_per_block * word_bytes * static_cast<std::size_t>(channels);
-    auto oneblock = channels < 0 || channels > max_status_channels ? nullptr : zeroed_array<std::uint8_t>(block_bytes);
+    const std::size_t chunk_blocks = units_per_chunk(block_bytes);
+    auto oneblock = channels < 0 || channels > max_status_channels ? nullptr
+                                                                   : zeroed_array<std::uint8_t>(block_bytes * chunk_blocks);
     if (!oneblock) {
         std::puts("Failed to allocate memory for oneblock.");
         return 1;
@@ -41,26 +43,30 @@ int iec_status(std::FILE* in, std::FILE* out, bool wav, int channels)
     bool first_channel = true;
     bool failed = false;
     skip_header(in, wav);
-    while (read_units(in, oneblock.get(), block_bytes, 1) == 1) {
-        for (int ch = 1; ch <= channels; ++ch) {
-            for (int j = 1; j <= status_words; ++j) {
-                std::uint32_t& word = cstatus[static_cast<std::size_t>(j - 1)];
-                word = status_word(oneblock.get(), channels, ch, j);
-                if (std::fprintf(out, "The %dth status of channel %d is: %u.\n", j, ch, word) < 0)
-                    return 1;
-                std::uint32_t& ref = reference[static_cast<std::size_t>(j - 1)];
-                if (first_channel) {
-                    ref = word;
-                } else if (word != ref) {
-                    failed = true;
-                    if (std::fprintf(out,
-                                     "Error happens: different channel status information between"
-                                     "                                 channel %d, word %d and channel 1.\n",
-                                     ch, j) < 0)
+    std::size_t count = 0;
+    while ((count = read_units(in, oneblock.get(), block_bytes, chunk_blocks)) > 0) {
+        for (std::size_t b = 0; b < count; ++b) {
+            const std::uint8_t* block = oneblock.get() + b * block_bytes;
+            for (int ch = 1; ch <= channels; ++ch) {
+                for (int j = 1; j <= status_words; ++j) {
+                    std::uint32_t& word = cstatus[static_cast<std::size_t>(j - 1)];
+                    word = status_word(block, channels, ch, j);
+                    if (std::fprintf(out, "The %dth status of channel %d is: %u.\n", j, ch, word) < 0)
                         return 1;
+                    std::uint32_t& ref = reference[static_cast<std::size_t>(j - 1)];
+                    if (first_channel) {
+                        ref = word;
+                    } else if (word != ref) {
+                        failed = true;
+                        if (std::fprintf(out,
+                                         "Error happens: different channel status information between"
+                                         "                                 channel %d, word %d and channel 1.\n",
+                                         ch, j) < 0)
+                            return 1;
+                    }
                 }
+                first_channel = false;
             }
-            first_channel = false;
         }
     }
 

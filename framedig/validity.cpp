@@ -2,8 +2,6 @@
 // frame and channel in which it differs.
 #include "iec958.h"
 
-#include <algorithm>
-
 // Returns 0 when no V bit differed from its channel's first frame (or nothing
 // was read), 1 on a difference, an allocation failure, a read error or a
 // failed write; the caller reports the failed write.
@@ -14,9 +12,8 @@ int iec_validity(std::FILE* in, std::FILE* out, bool wav, int channels)
         std::puts("Failed to allocate memory for firstV.");
         return 1;
     }
-    // Frames are read many at a time; a frame larger than a chunk is read alone.
     const std::size_t frame_bytes = word_bytes * static_cast<std::size_t>(channels);
-    const std::size_t chunk_frames = std::max<std::size_t>(1, read_chunk_bytes / std::max<std::size_t>(1, frame_bytes));
+    const std::size_t chunk_frames = units_per_chunk(frame_bytes);
     auto frames = zeroed_array<std::uint8_t>(frame_bytes * chunk_frames);
     if (!frames) {
         std::puts("Failed to allocate memory for block.");

@@ -40,24 +40,25 @@ TEST(PcmConvert, SampleTable)
         {"16-bit ignores V, U, C and P", 16, 0xF0000FFF, {0x00, 0x00}},
     };
     for (const auto& c : cases) {
-        const auto in = words_to_bytes({c.word});
-        std::vector<std::uint8_t> out(4, 0xEE);
-        const std::size_t n = pcm_convert(in.data(), 1, c.bits, out.data());
-        out.resize(n);
-        EXPECT_EQ(out, c.expected) << c.name;
+        auto buf = words_to_bytes({c.word});
+        buf.resize(pcm_convert(buf.data(), 1, c.bits));
+        EXPECT_EQ(buf, c.expected) << c.name;
     }
 }
 
 TEST(PcmConvert, KeepsWordOrderAndSize)
 {
-    const auto in = words_to_bytes({0x00001000, 0x00002000, 0x00003000});
-    std::vector<std::uint8_t> out(12);
-    ASSERT_EQ(pcm_convert(in.data(), 3, 16, out.data()), 6U);
-    EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 6),
-              (std::vector<std::uint8_t>{1, 0, 2, 0, 3, 0}));
-    ASSERT_EQ(pcm_convert(in.data(), 3, 24, out.data()), 12U);
-    EXPECT_EQ(out[4], 0x00);
-    EXPECT_EQ(out[5], 0x02);
+    // In place, 16-bit samples pack towards the start of the buffer.
+    const std::vector<std::uint32_t> words = {0x00001000, 0x00002000, 0x00003000, 0x0FFFF000, 0x08000000,
+                                              0x00007000, 0x00008000, 0x00009000, 0x0000A000};
+    auto buf = words_to_bytes(words);
+    buf.resize(pcm_convert(buf.data(), words.size(), 16));
+    EXPECT_EQ(buf, (std::vector<std::uint8_t>{1, 0, 2, 0, 3, 0, 0xFF, 0xFF, 0, 0x80, 7, 0, 8, 0, 9, 0, 0xA, 0}));
+    buf = words_to_bytes(words);
+    buf.resize(pcm_convert(buf.data(), words.size(), 24));
+    EXPECT_EQ(buf[4 * 4 + 2], 0x80);
+    EXPECT_EQ(buf[4 * 4 + 3], 0xFF);
+    EXPECT_EQ(buf[8 * 4 + 1], 0x0A);
 }
 
 TEST(SigPad, ExtendsOnlyAboveTheLargestPositive)

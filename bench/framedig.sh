@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Measures framedig on a large synthetic capture against cp and cat of the
+# same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
+# Targets: PCM within 1.2x of cp, -v within 4x of cat, peak RSS under 8 MiB.
+set -euo pipefail
+bin=${1:-build/default}/bin
+mib=${2:-1024}
+runs=7
+work=$(mktemp -d "${TMPDIR:-/tmp}/framedig-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cap=$work/capture.wav
+
+"$bin/mkstream" -w -c 2 -n $((mib * 1024 * 1024 / 8)) -V 2=1000 > "$cap"
+cat "$cap" > /dev/null  # warm the page cache
+echo "capture: $mib MiB, 2 channels; best and median of $runs runs, interleaved"
+
+# Wall time of one run in seconds. Outputs are removed and dirty pages written
+# back first, so no run pays for another's writes.
+one() {
+    rm -f "$work"/out*
+    sync
+    local start end
+    start=$(date +%s%N)
+    "$@" > /dev/null
+    end=$(date +%s%N)
+    echo "$(((end - start) / 1000))"
+}
+
+names=(cp cat pcm24 pcm16 validity status)
+declare -A times
+for _ in $(seq $runs); do
+    times[cp]+=" $(one cp "$cap" "$work/out.copy")"
+    times[cat]+=" $(one sh -c "cat '$cap' > /dev/null")"
+    times[pcm24]+=" $(one "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")"
+    times[pcm16]+=" $(one "$bin/framedig" -w -b 16 -i "$cap" -o "$work/out.pcm")"
+    times[validity]+=" $(one "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")"
+    times[status]+=" $(one "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
+done
+
+declare -A best median
+for name in "${names[@]}"; do
+    read -r best[$name] median[$name] < <(tr ' ' '\n' <<< "${times[$name]}" | grep . | sort -n |
+        awk '{ t[NR] = $1 } END { printf "%d %d\n", t[1], t[int((NR + 1) / 2)] }')
+    printf '%-10s best %6.3f s  median %6.3f s\n' "$name" "$(bc -l <<< "${best[$name]} / 1000000")" \
+        "$(bc -l <<< "${median[$name]} / 1000000")"
+done
+ratio() { printf '%-22s best %.2f  median %.2f  (target %s)\n' "$1" \
+    "$(bc -l <<< "${best[$2]} / ${best[$3]}")" "$(bc -l <<< "${median[$2]} / ${median[$3]}")" "$4"; }
+ratio "PCM 24-bit / cp" pcm24 cp 1.2
+ratio "PCM 16-bit / cp" pcm16 cp 1.2
+ratio "-v / cat" validity cat 4
+
+peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
+printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s (target under 8192)\n' \
+    "$(peak "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")" \
+    "$(peak "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")" \
+    "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
