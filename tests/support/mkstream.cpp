@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -142,11 +141,13 @@ int main(int argc, char* argv[])
         case 's': {
             status_change change{0, 0, {}};
             rest = channel_arg(optarg, plan, change.channel, &change.block);
-            const std::string hex(rest);
-            if (hex.size() % 2 != 0 || hex.size() > 48)
+            const std::size_t digits = std::strlen(rest);
+            if (digits % 2 != 0 || digits > 2 * change.bytes.size())
                 usage_error("status bytes");
-            for (std::size_t i = 0; i < hex.size(); i += 2)
-                change.bytes[i / 2] = static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16));
+            for (std::size_t i = 0; i < digits; i += 2) {
+                const char pair[3] = {rest[i], rest[i + 1], '\0'};
+                change.bytes[i / 2] = static_cast<std::uint8_t>(std::strtoul(pair, nullptr, 16));
+            }
             plan.status.push_back(change);
             break;
         }
