@@ -1,0 +1,206 @@
+#!/usr/bin/env bats
+# End-to-end tests: the built clockpull against real and scripted servers on
+# 127.0.0.1. clockpull always runs in a user namespace, where setting the
+# clock fails even for root; where a test wants success it also preloads the
+# fake settimeofday, which only records what it was given.
+# CLOCKPULL, FAKECLOCK and HTTPSTUB name the parts; EMULATOR, if set, runs clockpull.
+
+bats_require_minimum_version 1.5.0
+
+setup() {
+    cd "$BATS_TEST_TMPDIR"
+    server_pid=
+}
+
+teardown() {
+    [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+}
+
+# clockpull ARGS...: run without any way to set the clock.
+clockpull() { run --separate-stderr unshare -U -r $EMULATOR "$CLOCKPULL" "$@"; }
+
+# clockpull_faked ARGS...: the same, with settimeofday recorded into ./clock.
+clockpull_faked() {
+    local preload=(env LD_PRELOAD="$FAKECLOCK")
+    [ -z "$EMULATOR" ] || preload=(env QEMU_SET_ENV="LD_PRELOAD=$FAKECLOCK")
+    run --separate-stderr unshare -U -r "${preload[@]}" FAKECLOCK_LOG="$PWD/clock" $EMULATOR "$CLOCKPULL" "$@"
+}
+
+# Waits (bounded) for a server to write its port to the file $1.
+wait_port() {
+    for _ in $(seq 100); do
+        [ -s "$1" ] && { port=$(cat "$1"); return 0; }
+        sleep 0.1
+    done
+    echo "server did not start" >&2
+    return 1
+}
+
+# stub [--pause S] PART...: a scripted server for one connection.
+stub() {
+    rm -f port
+    timeout 30 python3 "$HTTPSTUB" port request "$@" &
+    server_pid=$!
+    wait_port port
+}
+
+date_reply='HTTP/1.1 200 OK\r\nServer: stub\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\nContent-Length: 0\r\n\r\n'
+
+@test "usage and help" {
+    clockpull
+    [ "$status" -eq 1 ] && [ -z "$output" ]
+    [ "$stderr" = "Usage: $CLOCKPULL <server_ip> [port]
+Try '$CLOCKPULL --help' for more information." ]
+
+    for args in "-h" "--help" "--help 127.0.0.1 80"; do
+        clockpull $args
+        [ "$status" -eq 0 ] && [ -z "$stderr" ]
+        diff <(printf '%s\n' "$output") - <<EOF
+Usage: $CLOCKPULL <server_ip> [port]
+
+Options:
+  -h, --help    Show this help message and exit
+
+Arguments:
+  server_ip     The IP address of the time server
+  port          The port number (default: 80)
+EOF
+    done
+}
+
+@test "arguments that are refused before connecting" {
+    for port in 0 65536 65616 -1 80abc abc '' 99999999999 ' 80' +80; do
+        clockpull 127.0.0.1 "$port"
+        [ "$status" -eq 1 ] && [ -z "$output" ]
+        expected="Error: Invalid port: $port"
+        [ "$stderr" = "${expected% }" ]  # bats drops the blank that ends the line for ''
+
+    done
+    for server in localhost -x 127.0.0.256 ::1 ''; do
+        clockpull "$server" 8080
+        [ "$status" -eq 1 ]
+        [ "$output" = "[*] Connecting to $server:8080..." ]
+        [[ "$stderr" == "Invalid address / Address not supported: "* ]]
+    done
+}
+
+@test "a refused connection is reported in the perror form" {
+    stub   # take a free port, then leave it closed
+    kill "$server_pid"; wait "$server_pid" 2>/dev/null || true
+    clockpull 127.0.0.1 "0000$port"
+    [ "$status" -eq 1 ]
+    [ "$output" = "[*] Connecting to 127.0.0.1:$port..." ]
+    [ "$stderr" = "Connection failed: Connection refused" ]
+}
+
+@test "a real HTTP server's Date sets the clock to that second" {
+    mkdir www
+    timeout 60 python3 -u -m http.server 0 --bind 127.0.0.1 --directory www > server.log 2>&1 &
+    server_pid=$!
+    for _ in $(seq 100); do grep -q 'port [0-9]' server.log && break; sleep 0.1; done
+    port=$(grep -oE 'port [0-9]+' server.log | head -n 1 | cut -d' ' -f2)
+    [ -n "$port" ]
+
+    clockpull_faked 127.0.0.1 "$port"
+    [ "$status" -eq 0 ] && [ -z "$stderr" ]
+    set -- $(cat clock)
+    [ "$#" -eq 3 ] && [ "$2" -eq 0 ] && [ "$3" = null ]
+    now=$(date +%s)
+    [ $((now - $1)) -ge 0 ] && [ $((now - $1)) -le 5 ]
+    [ "$(sed -n 4p <<< "$output")" = "[*] Setting system time to timestamp: $1" ]
+    [ "$(sed -n 1,2p <<< "$output")" = "[*] Connecting to 127.0.0.1:$port...
+[*] Sending HTTP HEAD request..." ]
+    [[ "$(sed -n 3p <<< "$output")" == "[*] Server Time String: "*" GMT" ]]
+    [ "$(sed -n 5p <<< "$output")" = "[SUCCESS] System time updated successfully!" ]
+    [[ "$(sed -n 6p <<< "$output")" == "Current Local Time: "* ]]
+}
+
+@test "without the privilege the clock is not set and the run fails" {
+    stub "$date_reply"
+    clockpull 127.0.0.1 "$port"
+    [ "$status" -eq 1 ]
+    [ "$(tail -n 1 <<< "$output")" = "[*] Setting system time to timestamp: 784111777" ]
+    [ "$stderr" = "settimeofday failed (Are you root?): Operation not permitted" ]
+
+    stub "$date_reply"
+    FAKECLOCK_FAIL=1 clockpull_faked 127.0.0.1 "$port"
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "settimeofday failed (Are you root?): Operation not permitted" ]
+    [ ! -e clock ]
+}
+
+@test "the request is exactly one HEAD for / with the server alone as Host" {
+    stub "$date_reply"
+    clockpull_faked 127.0.0.1 "$port"
+    [ "$status" -eq 0 ]
+    cmp request <(printf 'HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n')
+    [ "$(cat clock)" = "784111777 0 null" ]
+}
+
+@test "the Date is found in replies split, padded and disguised" {
+    long=$(printf 'X-Pad: %04100d\\r\\n' 0)
+    while IFS='|' read -r name found parts; do
+        rm -f clock
+        eval "stub $parts"
+        clockpull_faked 127.0.0.1 "$port"
+        if [ "$found" = yes ]; then
+            [ "$status" -eq 0 ] || { echo "$name: $stderr" >&2; false; }
+            [ "$(cat clock)" = "784111777 0 null" ]
+            grep -qx '\[\*\] Server Time String: Sun, 06 Nov 1994 08:49:37 GMT' <<< "$output"
+        else
+            [ "$status" -eq 1 ] || { echo "$name: $output" >&2; false; }
+            [ "$stderr" = "Error: 'Date' header not found in response." ]
+            [ ! -e clock ]
+        fi
+    done <<'EOF'
+headers in three pieces|yes|--pause 0.3 'HTTP/1.1 200 OK\r\nServer: stub\r\n' 'Da' 'te: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+X-Date before Date|yes|'HTTP/1.1 200 OK\r\nX-Date: Mon, 01 Jan 2001 00:00:00 GMT\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+lower-case name, tab|yes|'HTTP/1.1 200 OK\r\ndate:\tSun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+error status still dated|yes|'HTTP/1.1 503 Service Unavailable\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+close without a blank line|yes|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT'
+only X-Date|no|'HTTP/1.1 200 OK\r\nX-Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+close without sending|no|
+no Date at all|no|'HTTP/1.1 200 OK\r\nServer: stub\r\n\r\n'
+Date beyond the first 4095 bytes|no|"HTTP/1.1 200 OK\r\n$long" 'Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+zero byte before Date|no|'HTTP/1.1 200 OK\r\nX-Odd: \x00\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+Date after the header block|no|'HTTP/1.1 200 OK\r\nServer: stub\r\n\r\n' 'Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n'
+EOF
+}
+
+@test "Date values that cannot be used" {
+    while IFS='|' read -r value message; do
+        stub "HTTP/1.1 200 OK\r\nDate: $value\r\n\r\n"
+        clockpull_faked 127.0.0.1 "$port"
+        [ "$status" -eq 1 ]
+        [ "$stderr" = "$message" ]
+        [ ! -e clock ]
+    done <<'EOF'
+Sunday, 06-Nov-94 08:49:37 GMT|Error: Failed to parse date string.
+Sun Nov  6 08:49:37 1994|Error: Failed to parse date string.
+|Error: Failed to parse date string.
+Wed, 31 Dec 1969 23:59:59 GMT|Error: Failed to convert time structure.
+EOF
+}
+
+@test "the conversion is UTC whatever TZ says, and the local time line is in TZ's zone" {
+    for zone in JST-9 NZST-12 EST5 unset; do
+        stub "$date_reply"
+        rm -f clock
+        if [ "$zone" = unset ]; then
+            unset TZ
+        else
+            export TZ=$zone
+        fi
+        clockpull_faked 127.0.0.1 "$port"
+        [ "$status" -eq 0 ]
+        [ "$(cat clock)" = "784111777 0 null" ]
+        # The printed local time, read back in the same zone, is now.
+        shown=$(sed -n 's/^Current Local Time: //p' <<< "$output")
+        [ $(($(date +%s) - $(date -d "$shown" +%s))) -le 5 ]
+    done
+    # And the zone matters: 9 hours east of UTC is 9 hours later on the wall.
+    stub "$date_reply"
+    TZ=JST-9 clockpull_faked 127.0.0.1 "$port"
+    jst=$(sed -n 's/^Current Local Time: //p' <<< "$output")
+    [ $(( $(TZ=UTC date -d "$jst" +%s) - $(date +%s) )) -ge $((9 * 3600 - 5)) ]
+}
