@@ -59,8 +59,8 @@ std::size_t pcm_convert(std::uint8_t* buf, std::size_t count, int bits)
 // caller reports the failed write.
 int iec_pcm(std::FILE* in, int bits, std::FILE* out, bool wav)
 {
-    constexpr std::size_t chunk_words = read_chunk_bytes / word_bytes;
-    std::array<std::uint8_t, chunk_words * word_bytes> buf{};
+    constexpr std::size_t chunk_words = pcm_chunk_bytes / word_bytes;
+    std::array<std::uint8_t, chunk_words * word_bytes> buf;  // filled by each read
 
     skip_header(in, wav);
     std::size_t count = 0;

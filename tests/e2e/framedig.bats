@@ -112,6 +112,15 @@ Unsupported sample bits: 0"
 EOF
 }
 
+@test "PCM over many read chunks: nothing lost, doubled or shifted at chunk boundaries" {
+    # 7 values against power-of-two chunks: any slip shows as a wrong value.
+    mk -w -c 1 -n 600001 -b 20 -a 1=1,-2,3,-4,5,-6,7 > cap.wav
+    fd -w -b 20 -i cap.wav -o out.pcm
+    [ "$(stat -c %s out.pcm)" -eq $((600001 * 4)) ]
+    od -An -v -td4 -w4 out.pcm | awk 'BEGIN { split("1 -2 3 -4 5 -6 7", v) }
+        $1 != v[(NR - 1) % 7 + 1] { print "sample " NR ": " $1; bad = 1; exit } END { exit bad }'
+}
+
 @test "WAV header: skipped with -w, even from a pipe; read as words without it" {
     mk -c 2 -n 10 > raw
     mk -c 2 -n 10 -w > cap.wav

@@ -124,12 +124,12 @@ int main(int argc, char* argv[])
         const char* rest = nullptr;
         switch (opt) {
         case 'c':
-            plan.channels = std::atoi(optarg);
+            plan.channels = static_cast<int>(std::strtol(optarg, nullptr, 10));
             plan.samples.assign(static_cast<std::size_t>(plan.channels), {});
             break;
-        case 'n': plan.frames = std::atol(optarg); break;
+        case 'n': plan.frames = std::strtol(optarg, nullptr, 10); break;
         case 'w': plan.wav = true; break;
-        case 'b': plan.bits = std::atoi(optarg); break;
+        case 'b': plan.bits = static_cast<int>(std::strtol(optarg, nullptr, 10)); break;
         case 'a':
             rest = channel_arg(optarg, plan, ch, nullptr);
             for (char* end = nullptr;; rest = end + 1) {

@@ -6,8 +6,11 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace {
+
+using namespace std::literals;
 
 TEST(FindDateHeader, MatchesTheHeaderFieldOnly)
 {
@@ -67,7 +70,7 @@ TEST(HeaderBlockComplete, NeedsTheEmptyLine)
     EXPECT_TRUE(header_block_complete(done.data(), done.size()));
     EXPECT_FALSE(header_block_complete(done.data(), done.size() - 1));
     // Counted bytes, not the zero-terminated text: a zero byte does not hide the end.
-    const std::string with_zero("HTTP/1.1 200 OK\r\nX: \0\r\n\r\n", 26);
+    const std::string_view with_zero = "HTTP/1.1 200 OK\r\nX: \0\r\n\r\n"sv;
     EXPECT_TRUE(header_block_complete(with_zero.data(), with_zero.size()));
 }
 

@@ -153,7 +153,7 @@ TEST(Validity, ChunkBoundariesDoNotRestartTheFirstFrame)
 
 TEST(Status, SecondBlockIsComparedWithTheFirst)
 {
-    std::vector<std::uint32_t> words(192 * 2, 0);
+    std::vector<std::uint32_t> words(std::size_t{192} * 2, 0);
     words[192 + 191] = 1U << 30;  // block 2, frame 191: bit 31 of word 6
     int result = -1;
     const std::string report = run_report(iec_status, words_to_bytes(words), false, 1, result);
