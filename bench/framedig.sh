@@ -6,7 +6,8 @@ set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
 runs=7
-work=$(mktemp -d "${TMPDIR:-/tmp}/framedig-bench.XXXXXX")
+# On tmpfs by default, so that disk writeback does not swamp what is measured.
+work=$(mktemp -d "${BENCH_DIR:-/dev/shm}/framedig-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cap=$work/capture.wav
 
