@@ -20,6 +20,37 @@ std::uint32_t status_word(const std::uint8_t* block, int channels, int channel, 
     return result;
 }
 
+namespace {
+
+// Writes the six status lines of one channel of one block into cstatus and
+// the report. The first channel of the first block sets the reference; any
+// other word that differs from it gets a disagreement line and sets failed.
+// Returns false on a failed write.
+bool report_channel(std::FILE* out, const std::uint8_t* block, int channels, int ch, std::uint32_t* cstatus,
+                    std::array<std::uint32_t, status_words>& reference, bool set_reference, bool& failed)
+{
+    for (int j = 1; j <= status_words; ++j) {
+        cstatus[j - 1] = status_word(block, channels, ch, j);
+        const std::uint32_t word = cstatus[j - 1];
+        std::uint32_t& ref = reference[static_cast<std::size_t>(j - 1)];
+        if (std::fprintf(out, "The %dth status of channel %d is: %u.\n", j, ch, word) < 0)
+            return false;
+        if (set_reference) {
+            ref = word;
+        } else if (word != ref) {
+            failed = true;
+            if (std::fprintf(out,
+                             "Error happens: different channel status information between"
+                             "                                 channel %d, word %d and channel 1.\n",
+                             ch, j) < 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 // Returns 0 when every status word agreed with the reference (or nothing was
 // read), 1 on a disagreement, an allocation failure, a read error or a failed
 // write; the caller reports the failed write.
@@ -46,25 +77,10 @@ int iec_status(std::FILE* in, std::FILE* out, bool wav, int channels)
     std::size_t count = 0;
     while ((count = read_units(in, oneblock.get(), block_bytes, chunk_blocks)) > 0) {
         for (std::size_t b = 0; b < count; ++b) {
-            const std::uint8_t* block = oneblock.get() + b * block_bytes;
             for (int ch = 1; ch <= channels; ++ch) {
-                for (int j = 1; j <= status_words; ++j) {
-                    std::uint32_t& word = cstatus[static_cast<std::size_t>(j - 1)];
-                    word = status_word(block, channels, ch, j);
-                    if (std::fprintf(out, "The %dth status of channel %d is: %u.\n", j, ch, word) < 0)
-                        return 1;
-                    std::uint32_t& ref = reference[static_cast<std::size_t>(j - 1)];
-                    if (first_channel) {
-                        ref = word;
-                    } else if (word != ref) {
-                        failed = true;
-                        if (std::fprintf(out,
-                                         "Error happens: different channel status information between"
-                                         "                                 channel %d, word %d and channel 1.\n",
-                                         ch, j) < 0)
-                            return 1;
-                    }
-                }
+                if (!report_channel(out, oneblock.get() + b * block_bytes, channels, ch, cstatus.get(), reference,
+                                    first_channel, failed))
+                    return 1;
                 first_channel = false;
             }
         }
