@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-sources=(framedig/*.cpp clockpull/*.cpp tests/unit/*.cpp tests/support/*.cpp)
-clang-tidy --quiet -p build/default "${sources[@]}"
-clang-tidy --quiet -p build/fuzz fuzz/*.cpp
+jobs=$(nproc)
+printf '%s\n' framedig/*.cpp clockpull/*.cpp tests/unit/*.cpp tests/support/*.cpp |
+    xargs -P "$jobs" -n 2 clang-tidy --quiet -p build/default
+printf '%s\n' fuzz/*.cpp | xargs -P "$jobs" -n 1 clang-tidy --quiet -p build/fuzz
 
 # useStlAlgorithm only asks for std::any_of and friends over plain loops.
 cppcheck --project=build/default/compile_commands.json --std=c++20 --quiet --error-exitcode=1 \
