@@ -1,17 +1,19 @@
-// The HTTP side: port argument, one HEAD exchange over IPv4, Date header search.
+// The HTTP side: port and address arguments, one HEAD exchange bounded by a
+// deadline, and the search for the final response's Date field.
 #include "clockpull.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 // Reports a failed system call as perror does and ends the run.
 void error_exit(const char* message)
@@ -37,66 +39,190 @@ bool parse_port(const char* text, int& port)
     return true;
 }
 
-// True once the received bytes hold the empty line that ends the headers.
-bool header_block_complete(const char* text, std::size_t length)
+// The socket address for an IPv4 dotted-decimal or an IPv6 literal; family 0
+// for anything else. inet_pton takes only the strict forms ("127.1" is not
+// an IPv4 address) and never looks a name up.
+server_address parse_server(const char* text, int port)
 {
-    return std::string_view(text, length).find("\r\n\r\n") != std::string_view::npos;
+    server_address server;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&server.addr);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&server.addr);
+    if (inet_pton(AF_INET, text, &v4->sin_addr) == 1) {
+        server.family = v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<std::uint16_t>(port));
+    } else if (inet_pton(AF_INET6, text, &v6->sin6_addr) == 1) {
+        server.family = v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+    } else {
+        server = server_address{};
+    }
+    return server;
 }
 
-// Connects to server:port, sends the request and receives the start of the
-// reply into response, zero-terminated. Receiving goes on until the header
-// block is complete, the server closes or the buffer is full, so headers
-// split over several segments are still read whole. Any failed step ends the
-// run through error_exit.
-void fetch_response(const char* server, int port, const char* request, char* response, std::size_t size)
+namespace {
+
+bool is_interim_status(std::string_view line)
 {
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    const std::size_t blank = line.find(' ');
+    return line.starts_with("HTTP/") && blank != std::string_view::npos && line.size() >= blank + 4 &&
+           line[blank + 1] == '1' && std::isdigit(static_cast<unsigned char>(line[blank + 2])) != 0 &&
+           std::isdigit(static_cast<unsigned char>(line[blank + 3])) != 0;
+}
+
+bool is_date_field(std::string_view line)
+{
+    return line.size() >= 5 && strncasecmp(line.data(), "Date", 4) == 0 && line[4] == ':';
+}
+
+} // namespace
+
+// Scans the reply line by line, by its length (a zero byte is just a byte).
+// Lines end at LF, with or without CR before it. Interim 1xx responses and
+// their fields are skipped; the first Date field of the final response is
+// taken, its value without the blanks around it. A Date line that the bytes
+// do not finish is reported as found but not terminated, so that a value cut
+// short is never used.
+date_search search_date(std::string_view reply)
+{
+    date_search result;
+    bool at_status_line = true;
+    bool interim = false;
+    std::size_t pos = 0;
+    while (pos < reply.size()) {
+        const std::size_t newline = reply.find('\n', pos);
+        const bool terminated = newline != std::string_view::npos;
+        const std::size_t start = pos;
+        std::size_t end = terminated ? newline : reply.size();
+        pos = terminated ? newline + 1 : reply.size();
+        if (terminated && end > start && reply[end - 1] == '\r')
+            --end;
+        const std::string_view line = reply.substr(start, end - start);
+
+        if (at_status_line) {
+            interim = is_interim_status(line);
+            at_status_line = false;
+        } else if (terminated && line.empty()) {
+            if (!interim) {
+                result.headers_done = true;
+                break;
+            }
+            at_status_line = true;
+        } else if (!interim && !result.found && is_date_field(line)) {
+            std::size_t begin = start + 5;
+            while (begin < end && (reply[begin] == ' ' || reply[begin] == '\t'))
+                ++begin;
+            while (terminated && end > begin && (reply[end - 1] == ' ' || reply[end - 1] == '\t'))
+                --end;
+            result = date_search{false, true, terminated, begin, end};
+        }
+    }
+    return result;
+}
+
+namespace {
+
+long long monotonic_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits until the socket is ready for events, or fails with ETIMEDOUT once
+// the deadline has passed. A slow trickle of bytes cannot stretch it: every
+// wait gets only the time that is left.
+bool wait_ready(int sock, short events, long long deadline)
+{
+    for (;;) {
+        const long long left = deadline - monotonic_ms();
+        if (left <= 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        pollfd ready{sock, events, 0};
+        const int n = poll(&ready, 1, static_cast<int>(left));
+        if (n > 0)
+            return true;
+        if (n == 0)
+            errno = ETIMEDOUT;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+bool try_again(ssize_t result)
+{
+    return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+}
+
+} // namespace
+
+// Connects, sends the request and receives the start of the reply into
+// response, zero-terminated; returns the number of bytes received. Receiving
+// goes on until the final response's headers are complete, the server closes
+// or the buffer is full, all within the exchange deadline. The socket is
+// non-blocking and sends never raise SIGPIPE. Any failed step ends the run
+// through error_exit.
+std::size_t fetch_response(const server_address& server, const char* request, char* response, std::size_t size)
+{
+    const long long deadline = monotonic_ms() + exchange_deadline_ms;
+    const int sock = socket(server.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (sock < 0)
         error_exit("Socket creation failed");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (inet_pton(AF_INET, server, &addr.sin_addr) <= 0)
-        error_exit("Invalid address / Address not supported");
-    if (connect(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) < 0)
-        error_exit("Connection failed");
+    const socklen_t addr_len = server.family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (connect(sock, reinterpret_cast<const sockaddr*>(&server.addr), addr_len) < 0) {
+        if (errno != EINPROGRESS || !wait_ready(sock, POLLOUT, deadline))
+            error_exit("Connection failed");
+        int error = 0;
+        socklen_t error_len = sizeof error;
+        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &error_len) < 0)
+            error_exit("Connection failed");
+        if (error != 0) {
+            errno = error;
+            error_exit("Connection failed");
+        }
+    }
 
     std::puts("[*] Sending HTTP HEAD request...");
-    if (send(sock, request, std::strlen(request), 0) < 0)
-        error_exit("Send failed");
+    const std::size_t length = std::strlen(request);
+    for (std::size_t sent = 0; sent < length;) {
+        if (!wait_ready(sock, POLLOUT, deadline))
+            error_exit("Send failed");
+        const ssize_t n = send(sock, request + sent, length - sent, MSG_NOSIGNAL);
+        if (n < 0 && !try_again(n))
+            error_exit("Send failed");
+        sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
 
     std::memset(response, 0, size);
     std::size_t received = 0;
     while (received < size - 1) {
+        if (!wait_ready(sock, POLLIN, deadline))
+            error_exit("Receive failed");
         const ssize_t n = recv(sock, response + received, size - 1 - received, 0);
+        if (try_again(n))
+            continue;
         if (n < 0)
             error_exit("Receive failed");
         if (n == 0)
             break;
         received += static_cast<std::size_t>(n);
-        if (header_block_complete(response, received))
+        if (search_date(std::string_view(response, received)).headers_done)
             break;
     }
     close(sock);
+    return received;
 }
 
-// Finds the Date header as HTTP defines a header field: "Date" at the start
-// of a header line, in any case, then a colon and optional blanks or tabs.
-// The value is cut at the next CRLF and returned; null when there is none
-// before the end of the header block or of the text.
-char* find_date_header(char* response)
+// Prints bytes that came from the server; control bytes (tab included) and
+// DEL are shown as \xHH so that they cannot act on the terminal.
+void print_untrusted(std::string_view text)
 {
-    for (char* line = std::strstr(response, "\r\n"); line != nullptr; line = std::strstr(line, "\r\n")) {
-        line += 2;
-        if (line[0] == '\r' && line[1] == '\n')
-            return nullptr;
-        if (strncasecmp(line, "Date", 4) == 0 && line[4] == ':') {
-            char* value = line + 5;
-            value += std::strspn(value, " \t");
-            if (char* end = std::strstr(value, "\r\n"); end != nullptr)
-                *end = '\0';
-            return value;
-        }
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            std::printf("\\x%02X", byte);
+        else
+            std::putchar(c);
     }
-    return nullptr;
 }

@@ -2,6 +2,7 @@
 // sets the system clock from the Date header of its reply.
 #include "clockpull.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,9 @@ constexpr char help_text[] =
 
 int main(int argc, char* argv[])
 {
+    // Line by line, so that progress and errors appear in the order they
+    // happen in a file or a pipe too, and survive a kill.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const char* program = argc > 0 ? argv[0] : "clockpull";
     if (argc < 2) {
         std::fprintf(stderr, "Usage: %s <server_ip> [port]\n", program);
@@ -38,18 +42,30 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "Error: Invalid port: %s\n", argv[2]);
         return 1;
     }
+    // An IPv6 address is written in brackets wherever a port may follow it.
+    const server_address address = parse_server(server, port);
+    const char* open = address.family == AF_INET6 ? "[" : "";
+    const char* close = address.family == AF_INET6 ? "]" : "";
     char request[exchange_buffer_bytes];
-    std::snprintf(request, sizeof request, "HEAD / HTTP/1.1\r\nHost: %s\r\nConnection: close\r\n\r\n", server);
+    std::snprintf(request, sizeof request, "HEAD / HTTP/1.1\r\nHost: %s%s%s\r\nConnection: close\r\n\r\n", open,
+                  server, close);
 
-    std::printf("[*] Connecting to %s:%d...\n", server, port);
+    std::printf("[*] Connecting to %s%s%s:%d...\n", open, server, close, port);
+    if (address.family == 0) {
+        errno = EINVAL;
+        error_exit("Invalid address / Address not supported");
+    }
     char response[exchange_buffer_bytes];
-    fetch_response(server, port, request, response, sizeof response);
+    const std::size_t received = fetch_response(address, request, response, sizeof response);
 
-    const char* date = find_date_header(response);
-    if (date == nullptr) {
+    const date_search date = search_date(std::string_view(response, received));
+    if (!date.found) {
         std::fputs("Error: 'Date' header not found in response.\n", stderr);
         return 1;
     }
-    std::printf("[*] Server Time String: %s\n", date);
-    return set_clock_from(date);
+    const std::string_view value(response + date.begin, date.end - date.begin);
+    std::fputs("[*] Server Time String: ", stdout);
+    print_untrusted(value);
+    std::putchar('\n');
+    return set_clock_from(value, date.terminated);
 }

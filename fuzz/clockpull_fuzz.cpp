@@ -1,6 +1,7 @@
-// Treats arbitrary bytes as a server's reply: the header search and the date
+// Treats arbitrary bytes as a server's reply: the Date search and the date
 // conversion run on them exactly as the entry function runs them on its
-// zero-terminated 4096-byte receive buffer.
+// 4096-byte receive buffer. The bytes are also given to the date parser
+// directly, so that it meets every kind of value, and to the argument parsers.
 #include "clockpull.h"
 
 #include <algorithm>
@@ -13,14 +14,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::array<char, exchange_buffer_bytes> response{};
     const std::size_t length = std::min(size, response.size() - 1);
     std::memcpy(response.data(), data, length);
+    const std::string_view reply(response.data(), length);
 
-    (void)header_block_complete(response.data(), length);
+    std::tm tm{};
+    if (parse_http_date(reply, tm))
+        (void)utc_seconds(tm);
+    const date_search date = search_date(reply);
+    if (date.found && parse_http_date(reply.substr(date.begin, date.end - date.begin), tm))
+        (void)utc_seconds(tm);
     int port = 0;
     (void)parse_port(response.data(), port);
-    if (const char* date = find_date_header(response.data()); date != nullptr) {
-        std::tm tm{};
-        if (parse_http_date(date, tm))
-            (void)utc_seconds(tm);
-    }
+    (void)parse_server(response.data(), port);
     return 0;
 }

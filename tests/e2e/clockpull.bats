@@ -38,7 +38,7 @@ wait_port() {
 
 # stub [--pause S] PART...: a scripted server for one connection.
 stub() {
-    rm -f port
+    rm -f port request
     timeout 30 python3 "$HTTPSTUB" port request "$@" &
     server_pid=$!
     wait_port port
@@ -76,11 +76,11 @@ EOF
         [ "$stderr" = "${expected% }" ]  # bats drops the blank that ends the line for ''
 
     done
-    for server in localhost -x 127.0.0.256 ::1 ''; do
+    for server in localhost -x 127.0.0.256 127.1 127.000.0.1 '[::1]' ::1%lo ''; do
         clockpull "$server" 8080
         [ "$status" -eq 1 ]
         [ "$output" = "[*] Connecting to $server:8080..." ]
-        [[ "$stderr" == "Invalid address / Address not supported: "* ]]
+        [ "$stderr" = "Invalid address / Address not supported: Invalid argument" ]
     done
 }
 
@@ -157,28 +157,123 @@ headers in three pieces|yes|--pause 0.3 'HTTP/1.1 200 OK\r\nServer: stub\r\n' 'D
 X-Date before Date|yes|'HTTP/1.1 200 OK\r\nX-Date: Mon, 01 Jan 2001 00:00:00 GMT\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
 lower-case name, tab|yes|'HTTP/1.1 200 OK\r\ndate:\tSun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
 error status still dated|yes|'HTTP/1.1 503 Service Unavailable\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
-close without a blank line|yes|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT'
+close without a blank line|yes|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n'
 only X-Date|no|'HTTP/1.1 200 OK\r\nX-Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
 close without sending|no|
 no Date at all|no|'HTTP/1.1 200 OK\r\nServer: stub\r\n\r\n'
 Date beyond the first 4095 bytes|no|"HTTP/1.1 200 OK\r\n$long" 'Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
-zero byte before Date|no|'HTTP/1.1 200 OK\r\nX-Odd: \x00\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+zero byte before Date|yes|'HTTP/1.1 200 OK\r\nX-Odd: \x00\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
 Date after the header block|no|'HTTP/1.1 200 OK\r\nServer: stub\r\n\r\n' 'Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n'
 EOF
 }
 
-@test "Date values that cannot be used" {
-    while IFS='|' read -r value message; do
-        stub "HTTP/1.1 200 OK\r\nDate: $value\r\n\r\n"
+@test "server replies: what is printed, the exit status and the second set" {
+    # Fills the 4095-byte buffer so that it ends inside the seconds of the Date.
+    cut=$(printf 'X-Pad: %04039d\\r\\n' 0)
+    date='Sun, 06 Nov 1994 08:49:37 GMT'
+    parse_error='Error: Failed to parse date string.'
+    shopt -s extglob
+    while IFS='|' read -r name parts want_status want_clock want_value want_stderr; do
+        rm -f clock
+        eval "stub $parts"
         clockpull_faked 127.0.0.1 "$port"
-        [ "$status" -eq 1 ]
-        [ "$stderr" = "$message" ]
-        [ ! -e clock ]
+        shown=$(sed -n 's/^\[\*\] Server Time String: //p' <<< "$output")
+        [ -e clock ] && got_clock=$(cut -d' ' -f1 clock) || got_clock=-
+        eval "want_value=\"$want_value\" want_stderr=\"$want_stderr\""
+        if [ "$status" -ne "$want_status" ] || [ "$got_clock" != "$want_clock" ] ||
+            [ "$shown" != "$want_value" ] || [[ "$stderr" != $want_stderr ]]; then
+            printf '%s:\n  status %s clock %s value [%s]\n  stderr [%s]\n' "$name" "$status" "$got_clock" "$shown" "$stderr" >&2
+            return 1
+        fi
     done <<'EOF'
-Sunday, 06-Nov-94 08:49:37 GMT|Error: Failed to parse date string.
-Sun Nov  6 08:49:37 1994|Error: Failed to parse date string.
-|Error: Failed to parse date string.
-Wed, 31 Dec 1969 23:59:59 GMT|Error: Failed to convert time structure.
+IMF-fixdate|"HTTP/1.1 200 OK\r\nDate: $date\r\n\r\n"|0|784111777|$date|
+RFC 850 date|'HTTP/1.1 200 OK\r\nDate: Sunday, 06-Nov-94 08:49:37 GMT\r\n\r\n'|0|784111777|Sunday, 06-Nov-94 08:49:37 GMT|
+asctime date|'HTTP/1.1 200 OK\r\nDate: Sun Nov  6 08:49:37 1994\r\n\r\n'|0|784111777|Sun Nov  6 08:49:37 1994|
+leap second|'HTTP/1.1 200 OK\r\nDate: Sat, 31 Dec 2016 23:59:60 GMT\r\n\r\n'|0|1483228800|Sat, 31 Dec 2016 23:59:60 GMT|
+bare LF line ends|"HTTP/1.1 200 OK\nServer: stub\nDate: $date\n\n"|0|784111777|$date|
+103 Early Hints first|'HTTP/1.1 103 Early Hints\r\nDate: Mon, 01 Jan 2001 00:00:00 GMT\r\n\r\n' "HTTP/1.1 200 OK\r\nDate: $date\r\n\r\n"|0|784111777|$date|
+interim response only|'HTTP/1.1 100 Continue\r\nDate: Mon, 01 Jan 2001 00:00:00 GMT\r\n\r\n'|1|-||Error: \'Date\' header not found in response.
+Date cut by the close|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:3'|1|-|Sun, 06 Nov 1994 08:49:3|$parse_error
+Date cut by the buffer|"HTTP/1.1 200 OK\r\n$cut" "Date: $date\r\n\r\n"|1|-|Sun, 06 Nov 1994 08:49:3|$parse_error
+control bytes shown escaped|'HTTP/1.1 200 OK\r\nDate: Sun,\t06 Nov 1994 08:49:37 GMT\x1b[2J\x7f\r\n\r\n'|1|-|Sun,\\x0906 Nov 1994 08:49:37 GMT\\x1B[2J\\x7F|$parse_error
+no such day|'HTTP/1.1 200 OK\r\nDate: Thu, 30 Feb 2023 12:00:00 GMT\r\n\r\n'|1|-|Thu, 30 Feb 2023 12:00:00 GMT|$parse_error
+second 61|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:61 GMT\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:61 GMT|$parse_error
+zone PST|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 PST\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:37 PST|$parse_error
+offset +0500|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 +0500\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:37 +0500|$parse_error
+empty value|'HTTP/1.1 200 OK\r\nDate: \r\n\r\n'|1|-||$parse_error
+before 1970|'HTTP/1.1 200 OK\r\nDate: Wed, 31 Dec 1969 23:59:59 GMT\r\n\r\n'|1|-|Wed, 31 Dec 1969 23:59:59 GMT|Error: Failed to convert time structure.
+connection reset, never SIGPIPE|--reset|1|-||@(Connection|Send|Receive) failed: @(Connection reset by peer|Broken pipe)
+EOF
+}
+
+@test "a silent, a trickling and an unaccepting server all end at the 10-second deadline" {
+    # The three run side by side, so the test costs one deadline.
+    timeout 30 python3 "$HTTPSTUB" port.silent request --hold 20 &
+    timeout 30 python3 "$HTTPSTUB" port.trickle request --trickle 1 "$date_reply" &
+    timeout 30 python3 - > port.full <<'PY' &
+import socket, time
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(0)
+fillers = []
+for _ in range(3):  # fill the accept queue so that further SYNs are dropped
+    c = socket.socket()
+    c.setblocking(False)
+    c.connect_ex(server.getsockname())
+    fillers.append(c)
+time.sleep(0.3)
+print(server.getsockname()[1], flush=True)
+time.sleep(25)
+PY
+    for kind in silent trickle full; do
+        wait_port port.$kind
+        (
+            start=$(date +%s%N)
+            code=0
+            unshare -U -r $EMULATOR "$CLOCKPULL" 127.0.0.1 "$port" > out.$kind 2> err.$kind || code=$?
+            echo "$code $((($(date +%s%N) - start) / 1000000))" > result.$kind
+        ) &
+    done
+    for _ in $(seq 300); do
+        [ -s result.silent ] && [ -s result.trickle ] && [ -s result.full ] && break
+        sleep 0.1
+    done
+    while read -r kind message; do
+        read -r code ms < result.$kind
+        echo "$kind: status $code after $ms ms: $(cat err.$kind)"
+        [ "$code" -eq 1 ] && [ "$ms" -ge 9500 ] && [ "$ms" -lt 15000 ]
+        [ "$(cat err.$kind)" = "$message" ]
+    done <<'EOF'
+silent Receive failed: Connection timed out
+trickle Receive failed: Connection timed out
+full Connection failed: Connection timed out
+EOF
+    [ "$(cat out.full)" = "[*] Connecting to 127.0.0.1:$(cat port.full)..." ]
+    [ "$(tail -n 1 out.silent)" = "[*] Sending HTTP HEAD request..." ]
+}
+
+@test "IPv6 literals: bracketed in the Host field and the connecting line" {
+    python3 -c 'import socket; s = socket.socket(socket.AF_INET6); s.bind(("::1", 0))' 2> /dev/null ||
+        skip "this machine has no IPv6 loopback"
+    for server in ::1 0:0:0:0:0:0:0:1; do
+        rm -f clock
+        stub --ipv6 "$date_reply"
+        clockpull_faked "$server" "$port"
+        [ "$status" -eq 0 ]
+        [ "$(head -n 1 <<< "$output")" = "[*] Connecting to [$server]:$port..." ]
+        cmp request <(printf 'HEAD / HTTP/1.1\r\nHost: [%s]\r\nConnection: close\r\n\r\n' "$server")
+        [ "$(cat clock)" = "784111777 0 null" ]
+    done
+}
+
+@test "progress and error lines keep their order in one file" {
+    stub 'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 PST\r\n\r\n'
+    unshare -U -r $EMULATOR "$CLOCKPULL" 127.0.0.1 "$port" > both 2>&1 || true
+    diff both - <<EOF
+[*] Connecting to 127.0.0.1:$port...
+[*] Sending HTTP HEAD request...
+[*] Server Time String: Sun, 06 Nov 1994 08:49:37 PST
+Error: Failed to parse date string.
 EOF
 }
 

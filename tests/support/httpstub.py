@@ -1,30 +1,53 @@
 #!/usr/bin/env python3
-"""Scripted HTTP peer for the clockpull tests, on 127.0.0.1 only.
+"""Scripted HTTP peer for the clockpull tests, on the loopback only.
 
-httpstub.py PORTFILE REQFILE [--pause SECONDS] PART...
+httpstub.py PORTFILE REQFILE [OPTION]... PART...
 
 Listens on a free loopback port and writes its number to PORTFILE, accepts
 one connection, saves the request bytes to REQFILE, then sends each PART
-(backslash escapes such as \\r\\n and \\x00 are decoded) with the pause
-between parts, and closes. With no PART it closes without sending anything.
+(backslash escapes such as \\r\\n and \\x00 are decoded) and closes. With no
+PART it closes without sending anything.
+
+  --pause S    wait S seconds between parts
+  --trickle S  send the parts one byte at a time, S seconds apart
+  --hold S     stay connected S seconds after the parts instead of closing
+  --reset      reset the connection (RST) as soon as it is accepted
+  --ipv6       listen on ::1 instead of 127.0.0.1
+
 Every wait is bounded so the stub never outlives a test by much.
 """
 import os
 import socket
+import struct
 import sys
 import time
+
 
 def main():
     port_file, request_file = sys.argv[1], sys.argv[2]
     args = sys.argv[3:]
-    pause = 0.0
-    if args[:1] == ["--pause"]:
-        pause = float(args[1])
-        args = args[2:]
+    pause = trickle = hold = 0.0
+    reset = ipv6 = False
+    while args[:1] and args[0].startswith("--"):
+        option = args.pop(0)
+        if option == "--pause":
+            pause = float(args.pop(0))
+        elif option == "--trickle":
+            trickle = float(args.pop(0))
+        elif option == "--hold":
+            hold = float(args.pop(0))
+        elif option == "--reset":
+            reset = True
+        elif option == "--ipv6":
+            ipv6 = True
     parts = [a.encode("latin-1").decode("unicode_escape").encode("latin-1") for a in args]
+    if trickle:
+        parts = [bytes([b]) for b in b"".join(parts)]
+        pause = trickle
 
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.bind(("127.0.0.1", 0))
+    family, host = (socket.AF_INET6, "::1") if ipv6 else (socket.AF_INET, "127.0.0.1")
+    server = socket.socket(family, socket.SOCK_STREAM)
+    server.bind((host, 0))
     server.listen(1)
     server.settimeout(20)
     with open(port_file + ".tmp", "w") as f:
@@ -32,6 +55,11 @@ def main():
     os.rename(port_file + ".tmp", port_file)
 
     conn, _ = server.accept()
+    if reset:
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        conn.close()
+        server.close()
+        return
     conn.settimeout(5)
     request = b""
     try:
@@ -49,9 +77,11 @@ def main():
             if i > 0:
                 time.sleep(pause)
             conn.sendall(part)
+        time.sleep(hold)
     except OSError:
         pass  # the client may close once it has what it needs
     conn.close()
     server.close()
+
 
 main()
