@@ -1,14 +1,15 @@
 // Layout of a captured IEC 60958 stream and the operations that read it.
 //
 // Every subframe is stored as one 32-bit little-endian word:
-//   bits 0-3   preamble (never examined)
+//   bits 0-3   preamble, stored by the capture hardware as a small code
 //   bits 4-27  audio: the sample's most significant bit is always bit 27
 //   bit  28    V, validity
 //   bit  29    U, user data (not used)
 //   bit  30    C, channel status
-//   bit  31    P, parity (not checked)
+//   bit  31    P, parity: makes bits 4-31 even
 // A frame is one word per channel in channel order; a block is 192 frames.
-// Block starts are counted from the first word, never searched for.
+// The extraction operations count block starts from the first word; the
+// analysis finds them from the preamble codes.
 #pragma once
 
 #include <bit>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 inline constexpr std::size_t word_bytes = 4;
 inline constexpr std::size_t wav_header_bytes = 44;
@@ -29,6 +31,18 @@ inline constexpr int status_words = 6;   // 192 status bits as six 32-bit words
 inline constexpr int bits_per_status_word = 32;
 // The block size 768 * channels must fit a signed 32-bit number.
 inline constexpr int max_status_channels = 2796202;
+inline constexpr std::uint32_t preamble_mask = 0xFU;
+inline constexpr std::uint32_t parity_covered_mask = 0xFFFFFFF0U;  // bits 4-31
+inline constexpr std::uint32_t audio_mask = 0x0FFFFFF0U;           // bits 4-27
+inline constexpr int audio_lsb_pos = 4;
+inline constexpr std::size_t status_bytes = 24;
+// IEC 61937 bursts: 16-bit words in bits 12-27, starting with the sync
+// words Pa and Pb in consecutive subframes, then Pc (data type in bits 0-6)
+// and Pd (length).
+inline constexpr int burst_word_shift = 12;
+inline constexpr std::uint32_t burst_pa = 0xF872;
+inline constexpr std::uint32_t burst_pb = 0x4E1F;
+inline constexpr std::uint32_t burst_type_mask = 0x7F;
 // Inputs are read in chunks of whole units so that huge captures need little
 // memory and few system calls. PCM extraction moves every byte through and
 // gains from large reads and writes; the reports are bound by their own work.
@@ -59,7 +73,7 @@ template <class T> void store_le(std::uint8_t* p, T value)
 // Zero-filled heap arrays released with free(); calloc leaves untouched pages
 // unmapped, so a buffer sized for a huge channel count costs nothing until read into.
 inline constexpr auto free_memory = [](void* p) { std::free(p); };
-template <class T> using heap_array = std::unique_ptr<T[], decltype(free_memory)>;
+template <class T> using heap_array = std::unique_ptr<T[], std::remove_const_t<decltype(free_memory)>>;
 template <class T> heap_array<T> zeroed_array(std::size_t count)
 {
     return heap_array<T>(static_cast<T*>(std::calloc(count, sizeof(T))));

@@ -33,7 +33,9 @@ check() {
             '-o,--output    ouput file to store the output pcm/validity/status bit. 16bit -> S16_LE; 20bit and 24bit -> S24_LE' \
             '-s,--status    abstract the status bit. It can not use together with -v' \
             '-w,--wav       source file is wav file' \
-            '-c,--channel   channel nunbers in source file'
+            '-c,--channel   channel nunbers in source file' \
+            '   --analyze   report status, blocks, parity, validity and bursts; -c is optional' \
+            '   --json      write the --analyze report as JSON'
         echo
     } > expected
     fd -h > help.txt

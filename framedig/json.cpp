@@ -1,0 +1,148 @@
+// The analysis as one JSON object for scripts. Every string that does not
+// come from this program's own tables is escaped.
+#include "analysis.h"
+
+#include <algorithm>
+#include <bit>
+#include <string_view>
+
+namespace {
+
+void json_string(std::FILE* out, std::string_view text)
+{
+    std::fputc('"', out);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            std::fprintf(out, "\\%c", c);
+        else if (byte < 0x20 || byte == 0x7F)
+            std::fprintf(out, "\\u%04x", byte);
+        else
+            std::fputc(c, out);
+    }
+    std::fputc('"', out);
+}
+
+// "key":value with null for a value that is not known.
+void json_number(std::FILE* out, const char* key, long long value, bool known)
+{
+    if (known)
+        std::fprintf(out, "\"%s\":%lld", key, value);
+    else
+        std::fprintf(out, "\"%s\":null", key);
+}
+
+void json_channel_status(std::FILE* out, const analysis& facts, int ch)
+{
+    const status_block& status = facts.per_channel[static_cast<std::size_t>(ch)].first;
+    std::fprintf(out, "{\"channel\":%d,", ch + 1);
+    if (facts.blocks == 0) {
+        std::fputs("\"bytes\":null,\"professional\":null,\"linear_pcm\":null,\"sample_rate_hz\":null,"
+                   "\"word_length_bits\":null,\"crc_ok\":null,\"fields\":null}", out);
+        return;
+    }
+    const bool pro = status_professional(status);
+    std::fputs("\"bytes\":\"", out);
+    for (const std::uint8_t byte : status)
+        std::fprintf(out, "%02x", byte);
+    std::fprintf(out, "\",\"professional\":%s,\"linear_pcm\":%s,", pro ? "true" : "false",
+                 status_linear_pcm(status) ? "true" : "false");
+    json_number(out, "sample_rate_hz", status_rate_hz(status), status_rate_hz(status) != 0);
+    std::fputc(',', out);
+    json_number(out, "word_length_bits", status_word_length(status), status_word_length(status) != 0);
+    std::fprintf(out, ",\"crc_ok\":%s,\"fields\":{", !pro ? "null" : status_crc_ok(status) ? "true" : "false");
+    for (std::size_t i = 0; i < status_field_count(pro); ++i) {
+        std::array<char, 48> text{};
+        field_text(status_field_at(pro, i), status, text.data(), text.size());
+        std::fprintf(out, "%s", i > 0 ? "," : "");
+        json_string(out, status_field_at(pro, i).name);
+        std::fputc(':', out);
+        json_string(out, text.data());
+    }
+    std::fputs("}}", out);
+}
+
+template <class Each> void json_array(std::FILE* out, const char* key, long long count, Each each)
+{
+    std::fprintf(out, ",\"%s\":[", key);
+    for (long long i = 0; i < count; ++i) {
+        if (i > 0)
+            std::fputc(',', out);
+        each(i);
+    }
+    std::fputc(']', out);
+}
+
+} // namespace
+
+void write_json_report(std::FILE* out, const analysis& facts)
+{
+    const auto channel = [&facts](long long i) -> const channel_facts& {
+        return facts.per_channel[static_cast<std::size_t>(i)];
+    };
+    std::fprintf(out, "{\"channels\":%d,\"channels_detected\":%s,\"words\":%lld,\"frames\":%lld,\"blocks\":%lld,"
+                      "\"trailing_bytes\":%lld,",
+                 facts.channels, facts.channels_detected ? "true" : "false", facts.words, facts.frames, facts.blocks,
+                 facts.trailing_bytes);
+    std::fprintf(out, "\"block_start\":{\"found_by\":\"%s\",", facts.preambles ? "preamble" : "first word");
+    json_number(out, "frame", facts.first_block_frame, facts.first_block_frame >= 0);
+    std::fputc(',', out);
+    json_number(out, "block_code", facts.block_code, facts.preambles);
+    std::fputc(',', out);
+    json_number(out, "first_subframe_code", facts.first_code, facts.preambles);
+    std::fputs("}", out);
+    if (facts.parity_carried)
+        json_array(out, "parity_errors", facts.channels, [&](long long i) { std::fprintf(out, "%lld", channel(i).parity_errors); });
+    else
+        std::fputs(",\"parity_errors\":null", out);
+    std::fputs(",\"first_parity_error\":", out);
+    if (facts.parity_carried && facts.first_parity_frame >= 0)
+        std::fprintf(out, "{\"frame\":%lld,\"channel\":%d}", facts.first_parity_frame, facts.first_parity_channel);
+    else
+        std::fputs("null", out);
+    json_array(out, "invalid_frames", facts.channels, [&](long long i) { std::fprintf(out, "%lld", channel(i).invalid_frames); });
+    json_array(out, "crc_errors", facts.channels, [&](long long i) { std::fprintf(out, "%lld", channel(i).crc_errors); });
+    json_array(out, "channel_status", facts.channels, [&](long long i) { json_channel_status(out, facts, static_cast<int>(i)); });
+    const long long changes = std::min(facts.change_count, static_cast<long long>(finding_lines));
+    json_array(out, "status_changes", changes, [&](long long i) {
+        const status_change& change = facts.changes[static_cast<std::size_t>(i)];
+        std::fprintf(out, "{\"block\":%lld,\"channel\":%d,\"fields\":[", change.block, change.channel);
+        bool first = true;
+        for (std::size_t f = 0; f < status_field_count(change.professional); ++f) {
+            if ((change.fields & (1U << f)) != 0) {
+                std::fputs(first ? "" : ",", out);
+                json_string(out, status_field_at(change.professional, f).name);
+                first = false;
+            }
+        }
+        std::fputs("]}", out);
+    });
+    std::fprintf(out, ",\"status_change_count\":%lld", facts.change_count);
+    std::fprintf(out, ",\"bursts\":{\"count\":%lld", facts.bursts);
+    json_array(out, "data_types", facts.burst_type_count, [&](long long i) {
+        std::array<char, 16> text{};
+        json_string(out, burst_type_name(facts.burst_types[static_cast<std::size_t>(i)], text.data(), text.size()));
+    });
+    std::fputc(',', out);
+    json_number(out, "spacing_frames", facts.burst_spacing, facts.burst_spacing >= 0);
+    std::fprintf(out, ",\"spacing_varies\":%s}", facts.burst_spacing_varies ? "true" : "false");
+    json_array(out, "lowest_audio_bit", facts.channels, [&](long long i) {
+        const std::uint32_t bits = channel(i).audio_bits;
+        if (bits == 0)
+            std::fputs("null", out);
+        else
+            std::fprintf(out, "%d", std::countr_zero(bits));
+    });
+    std::fputs(",\"findings\":[", out);
+    bool first = true;
+    for (const finding_group& group : facts.findings) {
+        for (long long i = 0; i < group.count && i < static_cast<long long>(finding_lines); ++i) {
+            std::fputs(first ? "" : ",", out);
+            json_string(out, group.lines[static_cast<std::size_t>(i)].data());
+            first = false;
+        }
+        if (group.count > static_cast<long long>(finding_lines))
+            std::fprintf(out, ",\"... and %lld more\"", group.count - static_cast<long long>(finding_lines));
+    }
+    std::fprintf(out, "],\"finding_count\":%lld}\n", finding_total(facts));
+}

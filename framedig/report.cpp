@@ -1,0 +1,147 @@
+// The analysis as a text report for a terminal: a summary, one section per
+// topic, then the findings. Lines stay within 80 columns.
+#include "analysis.h"
+
+#include <bit>
+
+namespace {
+
+void print_field_lines(std::FILE* out, const status_block& status)
+{
+    const bool pro = status_professional(status);
+    for (std::size_t i = 0; i < status_field_count(pro); ++i) {
+        std::array<char, 48> text{};
+        field_text(status_field_at(pro, i), status, text.data(), text.size());
+        std::fprintf(out, "    %-28s %s\n", status_field_at(pro, i).name, text.data());
+    }
+    if (pro)
+        std::fprintf(out, "    %-28s %s (computed %u)\n", "CRCC check", status_crc_ok(status) ? "ok" : "WRONG",
+                     static_cast<unsigned>(status_crc(status)));
+}
+
+// A channel's status in full, or what sets it apart from channel 1's.
+void print_channel_status(std::FILE* out, const analysis& facts, int ch)
+{
+    const status_block& status = facts.per_channel[static_cast<std::size_t>(ch)].first;
+    const status_block& one = facts.per_channel[0].first;
+    std::fprintf(out, "  channel %-5d ", ch + 1);
+    if (ch > 0 && status == one) {
+        std::fputs("same as channel 1\n", out);
+        return;
+    }
+    const bool pro = status_professional(status);
+    const std::uint32_t differ = ch > 0 ? status_changed_fields(one, status) : 0;
+    std::uint32_t significant = differ;
+    for (std::size_t i = 0; i < status_field_count(pro); ++i)
+        if (field_may_differ_between_channels(status_field_at(pro, i)))
+            significant &= ~(1U << i);
+    if (ch > 0 && status_professional(one) == pro && significant == 0) {
+        std::fputs("same as channel 1, except", out);
+        for (std::size_t i = 0; i < status_field_count(pro); ++i) {
+            if ((differ & (1U << i)) == 0)
+                continue;
+            std::array<char, 48> text{};
+            field_text(status_field_at(pro, i), status, text.data(), text.size());
+            std::fprintf(out, " %s %s", status_field_at(pro, i).name, text.data());
+        }
+        std::fputc('\n', out);
+        return;
+    }
+    for (std::size_t i = 0; i < status.size(); ++i)
+        std::fprintf(out, "%02x%s", status[i], i == 11 ? "\n                " : i + 1 < status.size() ? " " : "\n");
+    print_field_lines(out, status);
+}
+
+void print_findings(std::FILE* out, const analysis& facts)
+{
+    std::fputs("\nFindings\n", out);
+    if (finding_total(facts) == 0)
+        std::fputs("  none\n", out);
+    for (const finding_group& group : facts.findings) {
+        for (long long i = 0; i < group.count && i < static_cast<long long>(finding_lines); ++i)
+            std::fprintf(out, "  %s\n", group.lines[static_cast<std::size_t>(i)].data());
+        if (group.count > static_cast<long long>(finding_lines))
+            std::fprintf(out, "  ... and %lld more\n", group.count - static_cast<long long>(finding_lines));
+    }
+}
+
+} // namespace
+
+void write_text_report(std::FILE* out, const analysis& facts)
+{
+    const bool have_status = facts.blocks > 0;
+    const status_block& one = facts.per_channel[0].first;
+    std::array<char, 16> type_text{};
+    std::fputs("Summary\n", out);
+    if (have_status) {
+        const int rate = status_rate_hz(one);
+        const int length = status_word_length(one);
+        std::fprintf(out, "  format        %s\n", status_professional(one) ? "professional (AES3)" : "consumer (IEC 60958-3)");
+        if (rate != 0)
+            std::fprintf(out, "  rate          %g kHz\n", rate / 1000.0);
+        else
+            std::fputs("  rate          not indicated\n", out);
+        if (length != 0)
+            std::fprintf(out, "  word length   %d bits\n", length);
+        else
+            std::fputs("  word length   not indicated\n", out);
+    } else {
+        std::fputs("  format        unknown: no whole block\n", out);
+    }
+    if (facts.bursts > 0)
+        std::fprintf(out, "  content       IEC 61937 bitstream, %s\n",
+                     burst_type_name(facts.burst_types[0], type_text.data(), type_text.size()));
+    else
+        std::fprintf(out, "  content       %s\n", !have_status || status_linear_pcm(one) ? "linear PCM" : "non-audio");
+    std::fprintf(out, "  blocks        %lld whole\n", facts.blocks);
+    std::fprintf(out, "  findings      %lld\n", finding_total(facts));
+
+    std::fputs("\nStructure\n", out);
+    std::fprintf(out, "  channels      %d (%s)\n", facts.channels, facts.channels_detected ? "detected from the preambles" : "given with -c");
+    std::fprintf(out, "  words         %lld\n  frames        %lld\n  trailing      %lld bytes\n", facts.words, facts.frames,
+                 facts.trailing_bytes);
+    if (facts.preambles)
+        std::fprintf(out, "  first block   frame %lld, by preamble codes 0x%X (block start), 0x%X (first subframe)\n",
+                     facts.first_block_frame, facts.block_code, facts.first_code);
+    else
+        std::fputs("  first block   frame 0: no usable preamble codes, blocks counted from the first word\n", out);
+
+    std::fputs("\nParity\n", out);
+    if (!facts.parity_carried)
+        std::fputs("  parity not carried (every P bit is 0)\n", out);
+    for (int ch = 0; facts.parity_carried && ch < facts.channels; ++ch)
+        std::fprintf(out, "  channel %-5d %lld errors\n", ch + 1, facts.per_channel[static_cast<std::size_t>(ch)].parity_errors);
+    if (facts.parity_carried && facts.first_parity_frame >= 0)
+        std::fprintf(out, "  first error   frame %lld, channel %d\n", facts.first_parity_frame, facts.first_parity_channel);
+
+    std::fputs("\nChannel status (first whole block)\n", out);
+    if (!have_status)
+        std::fputs("  no whole block\n", out);
+    for (int ch = 0; have_status && ch < facts.channels; ++ch)
+        print_channel_status(out, facts, ch);
+
+    std::fputs("\nValidity\n", out);
+    for (int ch = 0; ch < facts.channels; ++ch)
+        std::fprintf(out, "  channel %-5d %lld frames with V = 1\n", ch + 1, facts.per_channel[static_cast<std::size_t>(ch)].invalid_frames);
+
+    std::fputs("\nIEC 61937 bursts\n", out);
+    if (facts.bursts == 0)
+        std::fputs("  none\n", out);
+    else
+        std::fprintf(out, "  %lld bursts\n", facts.bursts);
+    for (int i = 0; i < facts.burst_type_count; ++i)
+        std::fprintf(out, "  data type     %s\n", burst_type_name(facts.burst_types[static_cast<std::size_t>(i)], type_text.data(), type_text.size()));
+    if (facts.burst_spacing >= 0)
+        std::fprintf(out, "  spacing       %s%lld frames\n", facts.burst_spacing_varies ? "varies, first " : "", facts.burst_spacing);
+
+    std::fputs("\nWord length in use (lowest audio bit set, 4-27)\n", out);
+    for (int ch = 0; ch < facts.channels; ++ch) {
+        const std::uint32_t bits = facts.per_channel[static_cast<std::size_t>(ch)].audio_bits;
+        if (bits == 0)
+            std::fprintf(out, "  channel %-5d silent\n", ch + 1);
+        else
+            std::fprintf(out, "  channel %-5d bit %d, %d bits in use\n", ch + 1, std::countr_zero(bits),
+                         sample_msb_pos + 1 - std::countr_zero(bits));
+    }
+    print_findings(out, facts);
+}
