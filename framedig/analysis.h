@@ -45,7 +45,7 @@ int status_word_length(const status_block& status);
 std::uint8_t status_crc(const status_block& status);
 bool status_crc_ok(const status_block& status);
 // The fields (bit n for field n) in which two statuses of the same format
-// differ; all fields when the format differs.
+// differ; only the format (field 0) when that differs.
 std::uint32_t status_changed_fields(const status_block& a, const status_block& b);
 // Field indexes that may legitimately differ between the channels of a pair.
 bool field_may_differ_between_channels(const status_field& field);

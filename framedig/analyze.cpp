@@ -3,7 +3,6 @@
 // word length per channel; the findings then decide the exit status.
 #include "analysis.h"
 
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -73,6 +72,19 @@ preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int 
     if (first == code || matching * 10 < checked * 9)
         return {};
     return {true, code, first, channels};
+}
+
+// Whether bits 4-31 hold an odd number of ones, by folding: cheaper than a
+// population count on processors without an instruction for it.
+unsigned parity_odd(std::uint32_t w)
+{
+    w &= parity_covered_mask;
+    w ^= w >> 16;
+    w ^= w >> 8;
+    w ^= w >> 4;
+    w ^= w >> 2;
+    w ^= w >> 1;
+    return w & 1U;
 }
 
 struct pass_state {
@@ -199,7 +211,7 @@ void analyze_words(pass_state& p, analysis& facts, const std::uint8_t* buf, std:
                 block_start_missing(p, facts);
         }
         channel_facts& cf = facts.per_channel[static_cast<std::size_t>(p.ch)];
-        const auto odd = static_cast<unsigned>(std::popcount(w & parity_covered_mask)) & 1U;
+        const unsigned odd = parity_odd(w);
         cf.parity_errors += odd;
         if (odd != 0 && facts.first_parity_frame < 0) {
             facts.first_parity_frame = frame_of(p);

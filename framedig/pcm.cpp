@@ -2,7 +2,8 @@
 // channels left interleaved as captured.
 #include "iec958.h"
 
-#include <array>
+#include <memory>
+#include <new>
 
 // Sign-extends an unsigned sample field of the given width in place: a field
 // above the largest positive value gets every bit above its top bit set.
@@ -59,18 +60,24 @@ std::size_t pcm_convert(std::uint8_t* buf, std::size_t count, int bits)
 // caller reports the failed write.
 int iec_pcm(std::FILE* in, int bits, std::FILE* out, bool wav)
 {
+    // On the heap: embedded systems run with small stacks. Filled by each
+    // read, so it need not be zeroed.
     constexpr std::size_t chunk_words = pcm_chunk_bytes / word_bytes;
-    std::array<std::uint8_t, chunk_words * word_bytes> buf;  // filled by each read
+    const std::unique_ptr<std::uint8_t[]> buf(new (std::nothrow) std::uint8_t[pcm_chunk_bytes]);
+    if (!buf) {
+        std::puts("Failed to allocate memory for samples.");
+        return 1;
+    }
 
     skip_header(in, wav);
     std::size_t count = 0;
-    while ((count = read_units(in, buf.data(), word_bytes, chunk_words)) > 0) {
+    while ((count = read_units(in, buf.get(), word_bytes, chunk_words)) > 0) {
         if (!pcm_bits_supported(bits)) {
             std::printf("Unsupported sample bits: %d\n", bits);
             return 1;
         }
-        const std::size_t bytes = pcm_convert(buf.data(), count, bits);
-        if (std::fwrite(buf.data(), 1, bytes, out) != bytes)
+        const std::size_t bytes = pcm_convert(buf.get(), count, bits);
+        if (std::fwrite(buf.get(), 1, bytes, out) != bytes)
             return 1;
     }
     return input_result(in);

@@ -2,9 +2,30 @@
 // topic, then the findings. Lines stay within 80 columns.
 #include "analysis.h"
 
+#include <algorithm>
 #include <bit>
+#include <string_view>
 
 namespace {
+
+constexpr std::size_t report_width = 80;
+
+// Prints text from the given column on (what is left of it is already on
+// the line), broken at blanks so that no line passes the report width; later
+// lines start two columns further in.
+void print_wrapped(std::FILE* out, std::size_t column, std::string_view text)
+{
+    std::size_t width = report_width - column;
+    while (text.size() > width) {
+        std::size_t cut = text.rfind(' ', width);
+        if (cut == std::string_view::npos || cut == 0)
+            cut = width;
+        std::fprintf(out, "%.*s\n%*s", static_cast<int>(cut), text.data(), static_cast<int>(column + 2), "");
+        text.remove_prefix(std::min(text.size(), cut + 1));
+        width = report_width - column - 2;
+    }
+    std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
+}
 
 void print_field_lines(std::FILE* out, const status_block& status)
 {
@@ -36,15 +57,17 @@ void print_channel_status(std::FILE* out, const analysis& facts, int ch)
         if (field_may_differ_between_channels(status_field_at(pro, i)))
             significant &= ~(1U << i);
     if (ch > 0 && status_professional(one) == pro && significant == 0) {
-        std::fputs("same as channel 1, except", out);
-        for (std::size_t i = 0; i < status_field_count(pro); ++i) {
+        std::array<char, finding_text> line{};
+        int used = std::snprintf(line.data(), line.size(), "same as channel 1, except");
+        for (std::size_t i = 0; i < status_field_count(pro) && used < static_cast<int>(line.size()); ++i) {
             if ((differ & (1U << i)) == 0)
                 continue;
             std::array<char, 48> text{};
             field_text(status_field_at(pro, i), status, text.data(), text.size());
-            std::fprintf(out, " %s %s", status_field_at(pro, i).name, text.data());
+            used += std::snprintf(line.data() + used, line.size() - static_cast<std::size_t>(used), " %s %s",
+                                  status_field_at(pro, i).name, text.data());
         }
-        std::fputc('\n', out);
+        print_wrapped(out, 16, line.data());
         return;
     }
     for (std::size_t i = 0; i < status.size(); ++i)
@@ -58,8 +81,10 @@ void print_findings(std::FILE* out, const analysis& facts)
     if (finding_total(facts) == 0)
         std::fputs("  none\n", out);
     for (const finding_group& group : facts.findings) {
-        for (long long i = 0; i < group.count && i < static_cast<long long>(finding_lines); ++i)
-            std::fprintf(out, "  %s\n", group.lines[static_cast<std::size_t>(i)].data());
+        for (long long i = 0; i < group.count && i < static_cast<long long>(finding_lines); ++i) {
+            std::fputs("  ", out);
+            print_wrapped(out, 2, group.lines[static_cast<std::size_t>(i)].data());
+        }
         if (group.count > static_cast<long long>(finding_lines))
             std::fprintf(out, "  ... and %lld more\n", group.count - static_cast<long long>(finding_lines));
     }
@@ -101,10 +126,10 @@ void write_text_report(std::FILE* out, const analysis& facts)
     std::fprintf(out, "  words         %lld\n  frames        %lld\n  trailing      %lld bytes\n", facts.words, facts.frames,
                  facts.trailing_bytes);
     if (facts.preambles)
-        std::fprintf(out, "  first block   frame %lld, by preamble codes 0x%X (block start), 0x%X (first subframe)\n",
+        std::fprintf(out, "  first block   frame %lld (preamble codes: 0x%X block start, 0x%X first subframe)\n",
                      facts.first_block_frame, facts.block_code, facts.first_code);
     else
-        std::fputs("  first block   frame 0: no usable preamble codes, blocks counted from the first word\n", out);
+        std::fputs("  first block   frame 0, counted from the first word: no preamble codes\n", out);
 
     std::fputs("\nParity\n", out);
     if (!facts.parity_carried)

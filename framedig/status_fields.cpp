@@ -33,6 +33,7 @@ constexpr code_name category_codes[] = {
 };
 // A row without a name matches any code and shows it as a number.
 constexpr code_name plain_number[] = {{0, 0, nullptr, 0}};
+constexpr code_name hex_number[] = {{0, 0, nullptr, 16}};
 constexpr code_name number_codes[] = {{all, 0, "not indicated", 0}, {0, 0, nullptr, 0}};
 constexpr code_name con_channel_codes[] = {
     {all, 0, "not indicated", 0}, {all, 1, "1 (left)", 0}, {all, 2, "2 (right)", 0}, {0, 0, nullptr, 0}};
@@ -130,7 +131,7 @@ constexpr status_field professional_fields[] = {
     field("channel number", 3, 0, 8, number_codes),
     field("reference signal", 4, 0, 2, reference_codes),
     field("sampling frequency (byte 4)", 4, 3, 4, pro_rate4_codes),
-    field("CRCC", 23, 0, 8, plain_number),
+    field("CRCC", 23, 0, 8, hex_number),
 };
 
 // The number in the table row of the named field, 0 where it has none.
@@ -182,7 +183,7 @@ void field_text(const status_field& field, const status_block& status, char* tex
     if (row == nullptr)
         std::snprintf(text, size, "reserved (%u)", code);
     else if (row->name == nullptr)
-        std::snprintf(text, size, "%u", code);
+        std::snprintf(text, size, row->value == 16 ? "0x%02X" : "%u", code);
     else
         std::snprintf(text, size, "%s", row->name);
 }
@@ -217,10 +218,12 @@ bool status_crc_ok(const status_block& status) { return status_crc(status) == st
 std::uint32_t status_changed_fields(const status_block& a, const status_block& b)
 {
     const bool pro = status_professional(a);
+    if (status_professional(b) != pro)
+        return 1U;  // the format, field 0 of both formats: the other fields mean other things
     std::uint32_t changed = 0;
     for (std::size_t i = 0; i < status_field_count(pro); ++i) {
         const status_field& f = status_field_at(pro, i);
-        if (status_professional(b) != pro || field_code(f, a) != field_code(f, b))
+        if (field_code(f, a) != field_code(f, b))
             changed |= 1U << i;
     }
     return changed;

@@ -2,47 +2,71 @@
 // frame and channel in which it differs.
 #include "iec958.h"
 
+namespace {
+
+// Writes the lines of one whole frame: the first frame's bits, or the
+// channels whose bit differs from it. Returns false on a failed write.
+bool report_frame(std::FILE* out, long long frame_number, const std::uint8_t* firstV, const std::uint8_t* frameV,
+                  int channels, int& result)
+{
+    for (int ch = 0; ch < channels; ++ch) {
+        const auto index = static_cast<std::size_t>(ch);
+        int written = 0;
+        if (frame_number == 1) {
+            written = std::fprintf(out, "The validity bit of channel %d is: %d.\n", ch + 1, firstV[index]);
+        } else if (frameV[index] != firstV[index]) {
+            result = 1;
+            written = std::fprintf(out, "Sample %lld, channel %d has different validity value: %d.\n", frame_number,
+                                   ch + 1, frameV[index]);
+        }
+        if (written < 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 // Returns 0 when no V bit differed from its channel's first frame (or nothing
 // was read), 1 on a difference, an allocation failure, a read error or a
 // failed write; the caller reports the failed write.
+//
+// Words are read in chunks and counted off channel by channel, so no frame
+// needs to fit in memory and no counter can overflow, whatever the channel
+// count. Only the V bits are kept, a byte per channel for the first frame
+// and one for the frame being read, which is reported once it is whole.
 int iec_validity(std::FILE* in, std::FILE* out, bool wav, int channels)
 {
-    auto firstV = channels < 0 ? nullptr : zeroed_array<std::int32_t>(static_cast<std::size_t>(channels));
+    auto firstV = channels < 0 ? nullptr : zeroed_array<std::uint8_t>(static_cast<std::size_t>(channels));
     if (!firstV) {
         std::puts("Failed to allocate memory for firstV.");
         return 1;
     }
-    const std::size_t frame_bytes = word_bytes * static_cast<std::size_t>(channels);
-    const std::size_t chunk_frames = units_per_chunk(frame_bytes);
-    auto frames = zeroed_array<std::uint8_t>(frame_bytes * chunk_frames);
-    if (!frames) {
+    const std::size_t chunk_words = read_chunk_bytes / word_bytes;
+    auto words = zeroed_array<std::uint8_t>(read_chunk_bytes);
+    auto frameV = zeroed_array<std::uint8_t>(static_cast<std::size_t>(channels));
+    if (!words || !frameV) {
         std::puts("Failed to allocate memory for block.");
         return 1;
     }
+    if (channels == 0)
+        return 0;
 
-    long long frame_number = 0;
+    long long frame_number = 1;  // of the frame being read
+    int ch = 0;                  // from 0
     int result = 0;
     skip_header(in, wav);
     std::size_t count = 0;
-    while ((count = read_units(in, frames.get(), frame_bytes, chunk_frames)) > 0) {
+    while ((count = read_units(in, words.get(), word_bytes, chunk_words)) > 0) {
         for (std::size_t i = 0; i < count; ++i) {
+            const auto v = static_cast<std::uint8_t>((load_word(words.get() + i * word_bytes) >> validity_bit_pos) & 1U);
+            (frame_number == 1 ? firstV : frameV)[static_cast<std::size_t>(ch)] = v;
+            if (++ch < channels)
+                continue;
+            if (!report_frame(out, frame_number, firstV.get(), frameV.get(), channels, result))
+                return 1;
+            ch = 0;
             ++frame_number;
-            const std::uint8_t* frame = frames.get() + i * frame_bytes;
-            for (int ch = 1; ch <= channels; ++ch) {
-                const auto index = static_cast<std::size_t>(ch - 1);
-                const auto v = static_cast<std::int32_t>((load_word(frame + index * word_bytes) >> validity_bit_pos) & 1U);
-                int written = 0;
-                if (frame_number == 1) {
-                    firstV[index] = v;
-                    written = std::fprintf(out, "The validity bit of channel %d is: %d.\n", ch, v);
-                } else if (v != firstV[index]) {
-                    result = 1;
-                    written = std::fprintf(out, "Sample %lld, channel %d has different validity value: %d.\n",
-                                           frame_number, ch, v);
-                }
-                if (written < 0)
-                    return 1;
-            }
         }
     }
     return input_result(in) != 0 ? 1 : result;

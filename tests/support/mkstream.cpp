@@ -1,7 +1,8 @@
 // Test-data generator: writes a synthetic subframe stream to standard output.
 //
 //   mkstream -c CHANNELS -n FRAMES [-w] [-b BITS] [-a CH=V,V,...]
-//            [-s CH[@BLOCK]=HEX] [-V CH=F[-F],...]
+//            [-s CH[@BLOCK]=HEX] [-V CH=F[-F],...] [-E CH=F[-F],...]
+//            [-D F[-F]] [-K] [-Z] [-N]
 //
 //   -w             put a 44-byte WAV header in front
 //   -b BITS        sample width the values are given in (16, 20 or 24; default 24)
@@ -10,8 +11,14 @@
 //   -s CH=HEX      the channel status bytes (up to 24, as hex) channel CH carries in
 //                  every block; CH@BLOCK=HEX from that block on
 //   -V CH=F-F,...  frames (from 0) in which channel CH has its validity bit set
+//   -E CH=F-F,...  frames in which channel CH's parity bit is wrong
+//   -D F-F         frames left out of the stream, as a capture that lost them
+//   -K             put each status's CRCC (as the professional format has it) in byte 23
+//   -Z             no preamble codes (bits 0-3 zero)
+//   -N             no parity bits (bit 31 zero)
 //
-// Every word also gets a preamble code and even parity, as a capture would.
+// Every word also gets a preamble code (block start 8, first subframe 2,
+// other subframes 4) and even parity, as a capture would.
 #include <getopt.h>
 
 #include <array>
@@ -43,7 +50,32 @@ struct stream_plan {
     std::vector<std::vector<long>> samples;  // per channel; empty means ramp
     std::vector<status_change> status;
     std::vector<frame_range> invalid;
+    std::vector<frame_range> bad_parity;
+    std::vector<frame_range> dropped;  // channel unused
+    bool crc = false;
+    bool codes = true;
+    bool parity = true;
 };
+
+bool in_ranges(const std::vector<frame_range>& ranges, int ch, long frame)
+{
+    for (const auto& range : ranges)
+        if ((ch == 0 || range.channel == ch) && frame >= range.first && frame <= range.last)
+            return true;
+    return false;
+}
+
+// CRCC over bytes 0-22, least significant bit first: x^8+x^4+x^3+x^2+1 from all ones.
+std::uint8_t crcc(const std::array<std::uint8_t, 24>& bytes)
+{
+    unsigned crc = 0xFF;
+    for (std::size_t i = 0; i < 23; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1U) != 0 ? (crc >> 1) ^ 0xB8U : crc >> 1;
+    }
+    return static_cast<std::uint8_t>(crc);
+}
 
 [[noreturn]] void usage_error(const char* what)
 {
@@ -101,15 +133,21 @@ std::uint32_t make_word(const stream_plan& plan, long frame, int ch)
     for (const auto& change : plan.status)
         if (change.channel == ch && change.block <= block)
             status = &change;
-    if (status != nullptr && ((status->bytes[static_cast<std::size_t>(in_block / 8)] >> (in_block % 8)) & 1U))
-        word |= 1U << 30;
-    for (const auto& range : plan.invalid)
-        if (range.channel == ch && frame >= range.first && frame <= range.last)
-            word |= 1U << 28;
+    if (status != nullptr) {
+        auto bytes = status->bytes;
+        if (plan.crc)
+            bytes[23] = crcc(bytes);
+        if (((bytes[static_cast<std::size_t>(in_block / 8)] >> (in_block % 8)) & 1U) != 0)
+            word |= 1U << 30;
+    }
+    if (in_ranges(plan.invalid, ch, frame))
+        word |= 1U << 28;
 
-    word |= ch > 1 ? 0x4U : in_block == 0 ? 0x8U : 0x2U;  // preamble code
-    if (__builtin_popcount(word & 0xFFFFFFF0U) % 2 != 0)
-        word |= 1U << 31;  // even parity over bits 4-31
+    if (plan.codes)
+        word |= ch > 1 ? 0x4U : in_block == 0 ? 0x8U : 0x2U;  // preamble code
+    const bool odd = __builtin_popcount(word & 0xFFFFFFF0U) % 2 != 0;
+    if (plan.parity && odd != in_ranges(plan.bad_parity, ch, frame))
+        word |= 1U << 31;  // even parity over bits 4-31, or odd where asked
     return word;
 }
 
@@ -119,7 +157,7 @@ int main(int argc, char* argv[])
 {
     stream_plan plan;
     int opt = 0;
-    while ((opt = getopt(argc, argv, "c:n:wb:a:s:V:")) != -1) {
+    while ((opt = getopt(argc, argv, "c:n:wb:a:s:V:E:D:KZN")) != -1) {
         int ch = 0;
         const char* rest = nullptr;
         switch (opt) {
@@ -152,15 +190,20 @@ int main(int argc, char* argv[])
             break;
         }
         case 'V':
-            rest = channel_arg(optarg, plan, ch, nullptr);
+        case 'E':
+        case 'D':
+            rest = opt == 'D' ? optarg : channel_arg(optarg, plan, ch, nullptr);
             for (char* end = nullptr;; rest = end + 1) {
                 frame_range range{ch, std::strtol(rest, &end, 10), 0};
                 range.last = *end == '-' ? std::strtol(end + 1, &end, 10) : range.first;
-                plan.invalid.push_back(range);
+                (opt == 'V' ? plan.invalid : opt == 'E' ? plan.bad_parity : plan.dropped).push_back(range);
                 if (*end != ',')
                     break;
             }
             break;
+        case 'K': plan.crc = true; break;
+        case 'Z': plan.codes = false; break;
+        case 'N': plan.parity = false; break;
         default: usage_error("option");
         }
     }
@@ -171,6 +214,8 @@ int main(int argc, char* argv[])
         write_wav_header(plan);
     std::vector<std::uint8_t> buf;
     for (long frame = 0; frame < plan.frames; ++frame) {
+        if (in_ranges(plan.dropped, 0, frame))
+            continue;
         for (int ch = 1; ch <= plan.channels; ++ch)
             put_le(buf, make_word(plan, frame, ch), 4);
         if (buf.size() >= 1 << 16) {
