@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures framedig on a large synthetic capture against cp and cat of the
 # same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
-# Targets: PCM within 1.2x of cp, -v within 4x of cat, peak RSS under 8 MiB.
+# Targets: PCM within 1.2x of cp, -v within 4x of cat, --analyze within 3x of
+# cat, peak RSS under 8 MiB.
 set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
@@ -27,7 +28,7 @@ one() {
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat pcm24 pcm16 validity status)
+names=(cp cat pcm24 pcm16 validity status analyze)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
@@ -36,6 +37,7 @@ for _ in $(seq $runs); do
     times[pcm16]+=" $(one "$bin/framedig" -w -b 16 -i "$cap" -o "$work/out.pcm")"
     times[validity]+=" $(one "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")"
     times[status]+=" $(one "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
+    times[analyze]+=" $(one "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")"
 done
 
 declare -A best median
@@ -50,9 +52,11 @@ ratio() { printf '%-22s best %.2f  median %.2f  (target %s)\n' "$1" \
 ratio "PCM 24-bit / cp" pcm24 cp 1.2
 ratio "PCM 16-bit / cp" pcm16 cp 1.2
 ratio "-v / cat" validity cat 4
+ratio "--analyze / cat" analyze cat 3
 
 peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
-printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s (target under 8192)\n' \
+printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s (target under 8192)\n' \
     "$(peak "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")" \
     "$(peak "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")" \
-    "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
+    "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")" \
+    "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")"

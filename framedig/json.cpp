@@ -42,15 +42,15 @@ void json_channel_status(std::FILE* out, const analysis& facts, int ch)
         return;
     }
     const bool pro = status_professional(status);
-    std::fputs("\"bytes\":\"", out);
+    std::fputs(R"("bytes":")", out);
     for (const std::uint8_t byte : status)
         std::fprintf(out, "%02x", byte);
-    std::fprintf(out, "\",\"professional\":%s,\"linear_pcm\":%s,", pro ? "true" : "false",
+    std::fprintf(out, R"(","professional":%s,"linear_pcm":%s,)", pro ? "true" : "false",
                  status_linear_pcm(status) ? "true" : "false");
     json_number(out, "sample_rate_hz", status_rate_hz(status), status_rate_hz(status) != 0);
     std::fputc(',', out);
     json_number(out, "word_length_bits", status_word_length(status), status_word_length(status) != 0);
-    std::fprintf(out, ",\"crc_ok\":%s,\"fields\":{", !pro ? "null" : status_crc_ok(status) ? "true" : "false");
+    std::fprintf(out, R"(,"crc_ok":%s,"fields":{)", !pro ? "null" : status_crc_ok(status) ? "true" : "false");
     for (std::size_t i = 0; i < status_field_count(pro); ++i) {
         std::array<char, 48> text{};
         field_text(status_field_at(pro, i), status, text.data(), text.size());
@@ -84,7 +84,7 @@ void write_json_report(std::FILE* out, const analysis& facts)
                       "\"trailing_bytes\":%lld,",
                  facts.channels, facts.channels_detected ? "true" : "false", facts.words, facts.frames, facts.blocks,
                  facts.trailing_bytes);
-    std::fprintf(out, "\"block_start\":{\"found_by\":\"%s\",", facts.preambles ? "preamble" : "first word");
+    std::fprintf(out, R"("block_start":{"found_by":"%s",)", facts.preambles ? "preamble" : "first word");
     json_number(out, "frame", facts.first_block_frame, facts.first_block_frame >= 0);
     std::fputc(',', out);
     json_number(out, "block_code", facts.block_code, facts.preambles);
@@ -97,7 +97,7 @@ void write_json_report(std::FILE* out, const analysis& facts)
         std::fputs(",\"parity_errors\":null", out);
     std::fputs(",\"first_parity_error\":", out);
     if (facts.parity_carried && facts.first_parity_frame >= 0)
-        std::fprintf(out, "{\"frame\":%lld,\"channel\":%d}", facts.first_parity_frame, facts.first_parity_channel);
+        std::fprintf(out, R"({"frame":%lld,"channel":%d})", facts.first_parity_frame, facts.first_parity_channel);
     else
         std::fputs("null", out);
     json_array(out, "invalid_frames", facts.channels, [&](long long i) { std::fprintf(out, "%lld", channel(i).invalid_frames); });
@@ -106,7 +106,7 @@ void write_json_report(std::FILE* out, const analysis& facts)
     const long long changes = std::min(facts.change_count, static_cast<long long>(finding_lines));
     json_array(out, "status_changes", changes, [&](long long i) {
         const status_change& change = facts.changes[static_cast<std::size_t>(i)];
-        std::fprintf(out, "{\"block\":%lld,\"channel\":%d,\"fields\":[", change.block, change.channel);
+        std::fprintf(out, R"({"block":%lld,"channel":%d,"fields":[)", change.block, change.channel);
         bool first = true;
         for (std::size_t f = 0; f < status_field_count(change.professional); ++f) {
             if ((change.fields & (1U << f)) != 0) {
@@ -118,7 +118,7 @@ void write_json_report(std::FILE* out, const analysis& facts)
         std::fputs("]}", out);
     });
     std::fprintf(out, ",\"status_change_count\":%lld", facts.change_count);
-    std::fprintf(out, ",\"bursts\":{\"count\":%lld", facts.bursts);
+    std::fprintf(out, R"(,"bursts":{"count":%lld)", facts.bursts);
     json_array(out, "data_types", facts.burst_type_count, [&](long long i) {
         std::array<char, 16> text{};
         json_string(out, burst_type_name(facts.burst_types[static_cast<std::size_t>(i)], text.data(), text.size()));

@@ -1,8 +1,10 @@
 // Runs one framedig operation over arbitrary capture bytes. The first byte
-// chooses the operation (bits 0-1), the channel count 1-4 (bits 2-3), the
-// sample width 16, 20, 24 or an unsupported one (bits 4-5) and the WAV
-// header skip (bit 6); the rest is the capture.
-#include "iec958.h"
+// chooses the operation (bits 0-1: PCM, status, validity, analysis), the
+// channel count 1-4 (bits 2-3), the sample width 16, 20, 24 or an
+// unsupported one (bits 4-5; for the analysis, bit 4 asks for JSON), the WAV
+// header skip (bit 6) and, for the analysis, channel detection (bit 7); the
+// rest is the capture.
+#include "analysis.h"
 
 #include <array>
 
@@ -23,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         switch (mode & 3U) {
         case 1: iec_status(in, out, wav, channels); break;
         case 2: iec_validity(in, out, wav, channels); break;
+        case 3: iec_analyze(in, out, wav, (mode & 0x80U) != 0 ? 0 : channels, (mode & 0x10U) != 0); break;
         default: iec_pcm(in, bits, out, wav); break;
         }
     }

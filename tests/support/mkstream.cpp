@@ -21,6 +21,7 @@
 // other subframes 4) and even parity, as a capture would.
 #include <getopt.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -59,10 +60,9 @@ struct stream_plan {
 
 bool in_ranges(const std::vector<frame_range>& ranges, int ch, long frame)
 {
-    for (const auto& range : ranges)
-        if ((ch == 0 || range.channel == ch) && frame >= range.first && frame <= range.last)
-            return true;
-    return false;
+    return std::ranges::any_of(ranges, [ch, frame](const frame_range& range) {
+        return (ch == 0 || range.channel == ch) && frame >= range.first && frame <= range.last;
+    });
 }
 
 // CRCC over bytes 0-22, least significant bit first: x^8+x^4+x^3+x^2+1 from all ones.

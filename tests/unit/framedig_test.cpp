@@ -1,4 +1,4 @@
-#include "iec958.h"
+#include "analysis.h"
 
 #include <gtest/gtest.h>
 
@@ -149,6 +149,41 @@ TEST(Status, ChunkBoundariesKeepTheFirstBlockAsReference)
     EXPECT_EQ(result, 1);
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 200 * 6 + 1);
     EXPECT_NE(report.find("The 1th status of channel 1 is: 1.\nError happens"), std::string::npos);
+}
+
+// Byte 23 of a professional status: the worked examples of its CRCC.
+TEST(StatusCrc, WorkedExamples)
+{
+    status_block status{0x3D, 0x02, 0x00, 0x00, 0x02};
+    EXPECT_EQ(status_crc(status), 0x9B);
+    status = status_block{0x01};
+    EXPECT_EQ(status_crc(status), 0x32);
+    status[23] = 0x32;
+    EXPECT_TRUE(status_crc_ok(status));
+}
+
+// The numbers the reports give for the rate and word length codes.
+TEST(StatusFields, RateAndWordLength)
+{
+    struct {
+        status_block status;
+        int rate;
+        int length;
+    } const cases[] = {
+        {{0x04, 0x00, 0x00, 0x02, 0x02}, 48000, 16},   // consumer 48 kHz, 16 of 20 bits
+        {{0x04, 0x00, 0x00, 0x00, 0x0B}, 44100, 24},   // 44.1 kHz, 24 of 24 bits
+        {{0x04, 0x00, 0x00, 0x0E, 0x03}, 192000, 20},  // 192 kHz, 20 of 24 bits
+        {{0x04, 0x00, 0x00, 0x09, 0x00}, 768000, 0},
+        {{0x04, 0x00, 0x00, 0x01, 0x01}, 0, 0},        // not indicated
+        {{0x04, 0x00, 0x00, 0x05, 0x0E}, 0, 0},        // reserved codes
+        {{0x85, 0x00, 0x2C}, 48000, 24},               // professional: byte 0 rate, 24-bit aux
+        {{0x45, 0x00, 0x30}, 44100, 16},
+        {{0x01, 0x00, 0x00, 0x00, 0x10}, 96000, 0},    // professional rate from byte 4
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(status_rate_hz(c.status), c.rate) << int{c.status[0]} << " " << int{c.status[3]};
+        EXPECT_EQ(status_word_length(c.status), c.length) << int{c.status[0]} << " " << int{c.status[4]};
+    }
 }
 
 } // namespace
