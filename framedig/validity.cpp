@@ -54,19 +54,23 @@ int iec_validity(std::FILE* in, std::FILE* out, bool wav, int channels)
 
     long long frame_number = 1;  // of the frame being read
     int ch = 0;                  // from 0
+    bool differs = true;         // the frame being read has lines to write
     int result = 0;
     skip_header(in, wav);
     std::size_t count = 0;
     while ((count = read_units(in, words.get(), word_bytes, chunk_words)) > 0) {
         for (std::size_t i = 0; i < count; ++i) {
+            const auto index = static_cast<std::size_t>(ch);
             const auto v = static_cast<std::uint8_t>((load_word(words.get() + i * word_bytes) >> validity_bit_pos) & 1U);
-            (frame_number == 1 ? firstV : frameV)[static_cast<std::size_t>(ch)] = v;
+            (frame_number == 1 ? firstV : frameV)[index] = v;
+            differs = differs || v != firstV[index];
             if (++ch < channels)
                 continue;
-            if (!report_frame(out, frame_number, firstV.get(), frameV.get(), channels, result))
+            if (differs && !report_frame(out, frame_number, firstV.get(), frameV.get(), channels, result))
                 return 1;
             ch = 0;
             ++frame_number;
+            differs = false;
         }
     }
     return input_result(in) != 0 ? 1 : result;
