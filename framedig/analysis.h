@@ -5,6 +5,7 @@
 #include "iec958.h"
 
 #include <array>
+#include <string_view>
 
 // ---- Channel status fields (status_fields.cpp) ----
 
@@ -73,6 +74,16 @@ inline int burst_feed(burst_search& search, std::uint32_t word)
 const char* burst_type_name(int type, char* text, std::size_t size);
 
 // ---- What one pass establishes (analyze.cpp) ----
+
+// The preamble codes of a capture, detected in its first words.
+struct preamble_codes {
+    bool usable;
+    unsigned block;       // the block-start code
+    unsigned first;       // the first-subframe code
+    int channels;
+    std::size_t start;    // word where the first block starts
+};
+preamble_codes detect_preambles(const std::uint8_t* words, std::size_t count, int channels_given);
 
 inline constexpr std::size_t finding_lines = 20;   // lines kept per kind of finding
 inline constexpr std::size_t finding_text = 160;
@@ -149,6 +160,8 @@ void add_closing_findings(analysis& facts);
 long long finding_total(const analysis& facts);
 
 // ---- Reports (report.cpp, json.cpp) ----
+
+void json_string(std::FILE* out, std::string_view text);
 
 void write_text_report(std::FILE* out, const analysis& facts);
 void write_json_report(std::FILE* out, const analysis& facts);

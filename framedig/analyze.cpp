@@ -20,17 +20,12 @@ unsigned code_at(const std::uint8_t* buf, std::size_t word)
     return load_word(buf + word * word_bytes) & preamble_mask;
 }
 
-struct preamble_codes {
-    bool usable;
-    unsigned block;
-    unsigned first;
-    int channels;
-};
-
 // The block-start code is the rarest code that recurs a whole number of
 // blocks apart (the shortest such spacing, so that a lost block start does
 // not double it); the spacing gives the channel count, and channel 1 of the
 // block's later frames must carry one other code, the first-subframe code.
+} // namespace
+
 preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int channels_given)
 {
     std::array<std::size_t, codes> seen{};
@@ -71,8 +66,10 @@ preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int 
     }
     if (first == code || matching * 10 < checked * 9)
         return {};
-    return {true, code, first, channels};
+    return {true, code, first, channels, start};
 }
+
+namespace {
 
 // Whether bits 4-31 hold an odd number of ones, by folding: cheaper than a
 // population count on processors without an instruction for it.

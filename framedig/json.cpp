@@ -6,8 +6,7 @@
 #include <bit>
 #include <string_view>
 
-namespace {
-
+// A JSON string: quotes and backslashes escaped, control bytes and DEL as \u00XX.
 void json_string(std::FILE* out, std::string_view text)
 {
     std::fputc('"', out);
@@ -22,6 +21,8 @@ void json_string(std::FILE* out, std::string_view text)
     }
     std::fputc('"', out);
 }
+
+namespace {
 
 // "key":value with null for a value that is not known.
 void json_number(std::FILE* out, const char* key, long long value, bool known)

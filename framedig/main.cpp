@@ -1,7 +1,9 @@
 // framedig: extracts PCM samples, a channel status report or a validity
-// report from a captured IEC 60958 subframe stream, or analyses it.
+// report from a captured IEC 60958 subframe stream, analyses it, or
+// compares it with the file that was played.
 #include "analysis.h"
 #include "options.h"
+#include "reference.h"
 
 #include <sys/stat.h>
 
@@ -45,14 +47,16 @@ int main(int argc, char* argv[])
         std::puts("Open output file error, please check.");
         return 1;
     }
-    const bool pcm = !opts.status && !opts.validity && !opts.analyze;
+    const bool pcm = !opts.status && !opts.validity && !opts.analyze && opts.reference_path == nullptr;
     if (pcm)
         std::setvbuf(out, nullptr, _IONBF, 0);
 
     const int result = opts.status     ? iec_status(in.get(), out, opts.wav, opts.channels)
                        : opts.validity ? iec_validity(in.get(), out, opts.wav, opts.channels)
                        : opts.analyze  ? iec_analyze(in.get(), out, opts.wav, opts.channels_given ? opts.channels : 0, opts.json)
-                                       : iec_pcm(in.get(), opts.bits, out, opts.wav);
+                       : opts.reference_path != nullptr
+                           ? iec_reference(in.get(), out, opts.wav, opts.channels, opts.channels_given, opts.reference_path, opts.json)
+                           : iec_pcm(in.get(), opts.bits, out, opts.wav);
 
     const bool write_failed = std::ferror(out) != 0;
     if (std::fclose(out) != 0 || write_failed) {

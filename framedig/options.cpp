@@ -14,6 +14,7 @@ namespace {
 // Long options without a short letter take values past the character range.
 constexpr int opt_analyze = 256;
 constexpr int opt_json = 257;
+constexpr int opt_reference = 258;
 
 constexpr char short_options[] = "ho:b:i:c:vsw";
 constexpr option long_options[] = {
@@ -27,6 +28,7 @@ constexpr option long_options[] = {
     {"wav", no_argument, nullptr, 'w'},
     {"analyze", no_argument, nullptr, opt_analyze},
     {"json", no_argument, nullptr, opt_json},
+    {"reference", required_argument, nullptr, opt_reference},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -41,7 +43,8 @@ constexpr char usage_text[] =
     "-w,--wav       source file is wav file\n"
     "-c,--channel   channel nunbers in source file\n"
     "   --analyze   report status, blocks, parity, validity and bursts; -c is optional\n"
-    "   --json      write the --analyze report as JSON\n"
+    "   --json      write the --analyze or --reference report as JSON\n"
+    "   --reference compare the capture with this WAV file, the one that was played\n"
     "\n";
 
 // A decimal number as strtol reads it into 64 bits (no error reported), cut
@@ -73,6 +76,14 @@ bool options_conflict(const options& opts)
     }
     if (opts.analyze && (opts.status || opts.validity)) {
         std::puts("Error: analyze(--analyze) can not be set together with status(-s) or validity(-v).");
+        return true;
+    }
+    const char* other = opts.status     ? "status(-s)"
+                        : opts.validity ? "validity(-v)"
+                        : opts.analyze  ? "analyze(--analyze)"
+                                        : nullptr;
+    if (opts.reference_path != nullptr && other != nullptr) {
+        std::printf("Error: reference(--reference) and %s can not be set together.\n", other);
         return true;
     }
     return false;
@@ -107,6 +118,7 @@ int parse_options(int argc, char* argv[], options& opts)
         case 'w': opts.wav = true; break;
         case opt_analyze: opts.analyze = true; break;
         case opt_json: opts.json = true; break;
+        case opt_reference: opts.reference_path = optarg; break;
         default: print_rejected_option(argv, optind_before); return 1;
         }
         if (options_conflict(opts))
@@ -116,7 +128,7 @@ int parse_options(int argc, char* argv[], options& opts)
         std::fputs(usage_text, stdout);
         return 0;
     }
-    if (opts.json && !opts.analyze) {
+    if (opts.json && !opts.analyze && opts.reference_path == nullptr) {
         std::puts("Error: --json needs --analyze or --reference.");
         return 1;
     }

@@ -13,6 +13,7 @@ struct options {
     bool wav = false;
     bool analyze = false;
     bool json = false;
+    const char* reference_path = nullptr;  // --reference
 };
 
 // Reads the options, printing what they print. Returns -1 when the run goes

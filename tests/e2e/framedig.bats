@@ -35,7 +35,8 @@ check() {
             '-w,--wav       source file is wav file' \
             '-c,--channel   channel nunbers in source file' \
             '   --analyze   report status, blocks, parity, validity and bursts; -c is optional' \
-            '   --json      write the --analyze report as JSON'
+            '   --json      write the --analyze or --reference report as JSON' \
+            '   --reference compare the capture with this WAV file, the one that was played'
         echo
     } > expected
     fd -h > help.txt

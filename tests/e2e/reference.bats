@@ -1,0 +1,124 @@
+#!/usr/bin/env bats
+# End-to-end tests of framedig --reference: captures made by alsa-lib's iec958
+# plugin from WAV files that sox wrote (tests/fixtures), then edited word by
+# word as a faulty audio path would (tests/support/editcap.py). The JSON
+# report is read by Python's parser.
+# FRAMEDIG, FIXTURES and EDITCAP name the parts; EMULATOR, if set, runs framedig.
+
+bats_require_minimum_version 1.5.0
+
+setup() {
+    cd "$BATS_TEST_TMPDIR"
+}
+
+fd() { $EMULATOR "$FRAMEDIG" "$@"; }
+
+# A 32-bit reference with the 24-bit fixture's samples in its top bits.
+make_32bit_wav() {
+    python3 - "$FIXTURES/stereo-24bit.wav" ref32.wav <<'PY'
+import struct, sys, wave
+data = open(sys.argv[1], "rb").read()
+pcm = data[data.index(b"data") + 8:]
+samples = [pcm[i:i + 3] for i in range(0, len(pcm) - 2, 3)]
+out = wave.open(sys.argv[2], "wb")
+out.setnchannels(2); out.setsampwidth(4); out.setframerate(48000)
+out.writeframes(b"".join(b"\x00" + s for s in samples))
+PY
+}
+
+# Each row: a name, the capture fixture, the edits, the reference, the exit
+# status and a Python expression over the report d (f: findings joined by "|").
+@test "comparison with the reference: alignment, drops, repeats, differences, the end" {
+    make_32bit_wav
+    while IFS='|' read -r name capture edits reference want check; do
+        python3 "$EDITCAP" 2 $edits < "$FIXTURES/$capture.iec" > cap
+        ref=$reference
+        [ -e "$ref" ] || ref=$FIXTURES/$reference
+        code=0
+        fd --reference "$ref" --json -i cap -o report.json > /dev/null || code=$?
+        fd --reference="$ref" -i cap -o report.txt > /dev/null || true
+        python3 - "$check" <<'PY' || { echo "$name: $(cat report.json)" >&2; return 1; }
+import json, sys
+d = json.load(open("report.json"))
+f = "|".join(d["findings"])
+assert eval(sys.argv[1]), sys.argv[1]
+assert d["bit_exact"] == (d["findings"] == [])
+verdict = open("report.txt").readline()
+assert verdict.startswith("bit-exact: " if d["bit_exact"] else "not bit-exact: "), verdict
+PY
+        [ "$code" -eq "$want" ] || { echo "$name: exit $code, wanted $want" >&2; return 1; }
+    done <<'EOF'
+16-bit, bit-exact|stereo-48k||stereo-48k.wav|0|d["reference"]["channels"] == 2 and d["reference"]["bits"] == 16 and d["reference"]["frames"] == 2400 and d["offset_frames"] == 0 and d["compared_frames"] == 2400 and d["missing_frames"] == 0 and d["first_mismatch"] is None
+24-bit extensible, bit-exact|stereo-24bit||stereo-24bit.wav|0|d["reference"]["bits"] == 24 and d["compared_bits"] == 24 and d["compared_frames"] == 2400
+32-bit compared by its top 24 bits|stereo-24bit||ref32.wav|0|d["reference"]["bits"] == 32 and d["compared_bits"] == 24 and d["bit_exact"]
+leading silence|stereo-48k|silence 1536|stereo-48k.wav|0|d["offset_frames"] == 1536 and d["compared_frames"] == 2400
+late start|stereo-48k|skip 100|stereo-48k.wav|1|d["offset_frames"] == -100 and d["missing_frames"] == 100 and d["compared_frames"] == 2300 and "the capture began 100 frames after the reference started" in f
+dropped frames|stereo-48k|drop 1000 192|stereo-48k.wav|1|d["dropped"] == [{"frame": 1000, "count": 192}] and d["missing_frames"] == 192 and d["mismatched_frames"] == 0 and "192 frames dropped at capture frame 1000" in f
+repeated frames|stereo-24bit|repeat 1000 64|stereo-24bit.wav|1|d["repeated"] == [{"frame": 1064, "count": 64}] and d["missing_frames"] == 0 and d["mismatched_frames"] == 0
+drop and repeat|stereo-48k|drop 300 5 repeat 1500 7|stereo-48k.wav|1|d["dropped"] == [{"frame": 300, "count": 5}] and d["repeated"] == [{"frame": 1507, "count": 7}]
+one flipped sample|stereo-48k|flip 500 2 20|stereo-48k.wav|1|d["mismatched_frames"] == 1 and d["first_mismatch"]["frame"] == 500 and d["first_mismatch"]["channel"] == 2 and abs(d["first_mismatch"]["got"] - d["first_mismatch"]["expected"]) == 256 and d["largest_difference"] == 256 and d["constant_gain_db"] is None
+gain of -6 dB|stereo-48k|gain -6|stereo-48k.wav|1|abs(d["constant_gain_db"] + 6) < 0.05 and d["low_bits_set"] and d["mismatched_frames"] > 2000 and d["dropped"] == []
+short capture|stereo-48k|truncate 2000|stereo-48k.wav|1|d["missing_frames"] == 400 and "the capture ends 400 frames before the reference does" in f
+bitstream, not the reference|ac3-nonaudio||stereo-48k.wav|1|d["offset_frames"] is None and d["capture_non_audio"] and "no alignment found: the capture holds non-zero audio, but not the reference's; its channel status says non-audio" in f
+silence only|stereo-48k|truncate 0 silence 3000|stereo-48k.wav|1|d["offset_frames"] is None and d["missing_frames"] == 2400 and "no non-zero audio" in f
+EOF
+}
+
+@test "references that cannot be used get one line, also with --json" {
+    wav=$FIXTURES/stereo-48k.wav
+    python3 - "$wav" <<'PY'
+import struct, sys
+good = open(sys.argv[1], "rb").read()
+def fmt(tag, bits, channels=2):
+    body = struct.pack("<HHIIHH", tag, channels, 48000, 48000 * channels * bits // 8, channels * bits // 8, bits)
+    return b"fmt " + struct.pack("<I", len(body)) + body
+def riff(*chunks):
+    body = b"WAVE" + b"".join(chunks)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+data = b"data" + struct.pack("<I", 8) + bytes(8)
+files = {
+    "float.wav": riff(fmt(3, 32), data),
+    "8bit.wav": riff(fmt(1, 8), data),
+    "alaw.wav": riff(fmt(6, 8), data),
+    "truncated.wav": good[:30],
+    "pastend.wav": good[:40] + struct.pack("<I", 10 ** 6) + good[44:],
+    "text.wav": b"this is not audio at all\n",
+    "nodata.wav": riff(fmt(1, 16)),
+    # An odd-sized LIST chunk with its pad byte before fmt: a good reference.
+    "list.wav": riff(b"LIST" + struct.pack("<I", 5) + b"INFO!" + b"\0", good[12:]),
+}
+for name, content in files.items():
+    open(name, "wb").write(content)
+PY
+    cp "$FIXTURES/stereo-48k.iec" cap
+    while IFS='|' read -r args want expected; do
+        run --separate-stderr fd $args -i cap -o out
+        [ "$status" -eq "$want" ] && [ "$output" = "$(printf 'input file is cap\noutput file is out\n%b' "$expected")" ] ||
+            { printf 'framedig %s: status %s\n%s\n' "$args" "$status" "$output" >&2; return 1; }
+    done <<'EOF'
+--reference missing.wav|1|Open reference file error, please check.
+--reference text.wav --json|1|Reference file error: not a RIFF/WAVE file.
+--reference float.wav|1|Reference file error: floating-point samples; integer PCM of 16, 24 or 32 bits is needed.
+--reference 8bit.wav|1|Reference file error: 8-bit samples; integer PCM of 16, 24 or 32 bits is needed.
+--reference alaw.wav --json|1|Reference file error: A-law samples; integer PCM of 16, 24 or 32 bits is needed.
+--reference truncated.wav|1|Reference file error: truncated header: a chunk runs past the end of the file.
+--reference pastend.wav|1|Reference file error: data chunk size runs past the end of the file.
+--reference nodata.wav|1|Reference file error: no data chunk.
+--reference list.wav -c 3|1|Error: channel number(-c) is 3, but the reference has 2 channels.
+--reference list.wav -c 2 -b 7|0|
+EOF
+    grep -q '^bit-exact: 2400 frames at offset 0$' out
+}
+
+@test "--reference on the command line" {
+    while IFS='|' read -r args expected; do
+        run --separate-stderr fd $args
+        [ "$status" -eq 1 ] && [ "$output" = "$(printf '%b' "$expected")" ] ||
+            { printf 'framedig %s: status %s\n%s\n' "$args" "$status" "$output" >&2; return 1; }
+    done <<'EOF'
+--reference r.wav -s|Error: reference(--reference) and status(-s) can not be set together.
+-v --ref=r.wav|Error: reference(--reference) and validity(-v) can not be set together.
+--analyze --reference r.wav|Error: reference(--reference) and analyze(--analyze) can not be set together.
+--reference|Unsurported args: --reference.
+EOF
+}
