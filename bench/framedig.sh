@@ -2,7 +2,7 @@
 # Measures framedig on a large synthetic capture against cp and cat of the
 # same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
 # Targets: PCM within 1.2x of cp, -v within 4x of cat, --analyze within 3x of
-# cat, peak RSS under 8 MiB.
+# cat, --reference within 3x of cat of both files, peak RSS under 8 MiB.
 set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
@@ -12,9 +12,12 @@ work=$(mktemp -d "${BENCH_DIR:-/dev/shm}/framedig-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cap=$work/capture.wav
 
+ref=$work/reference.wav
 "$bin/mkstream" -w -c 2 -n $((mib * 1024 * 1024 / 8)) -V 2=1000 > "$cap"
+"$bin/mkstream" -R -c 2 -n $((mib * 1024 * 1024 / 8)) > "$ref"  # the same samples, 24-bit PCM
+cat "$ref" > /dev/null
 cat "$cap" > /dev/null  # warm the page cache
-echo "capture: $mib MiB, 2 channels; best and median of $runs runs, interleaved"
+echo "capture: $mib MiB, 2 channels (reference: the same samples as 24-bit PCM); best and median of $runs runs, interleaved"
 
 # Wall time of one run in seconds. Outputs are removed and dirty pages written
 # back first, so no run pays for another's writes.
@@ -28,16 +31,18 @@ one() {
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat pcm24 pcm16 validity status analyze)
+names=(cp cat catboth pcm24 pcm16 validity status analyze reference)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
     times[cat]+=" $(one sh -c "cat '$cap' > /dev/null")"
+    times[catboth]+=" $(one sh -c "cat '$cap' '$ref' > /dev/null")"
     times[pcm24]+=" $(one "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")"
     times[pcm16]+=" $(one "$bin/framedig" -w -b 16 -i "$cap" -o "$work/out.pcm")"
     times[validity]+=" $(one "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")"
     times[status]+=" $(one "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
     times[analyze]+=" $(one "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")"
+    times[reference]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$cap" -o "$work/out.txt")"
 done
 
 declare -A best median
@@ -53,10 +58,12 @@ ratio "PCM 24-bit / cp" pcm24 cp 1.2
 ratio "PCM 16-bit / cp" pcm16 cp 1.2
 ratio "-v / cat" validity cat 4
 ratio "--analyze / cat" analyze cat 3
+ratio "--reference / cat both" reference catboth 3
 
 peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
-printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s (target under 8192)\n' \
+printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s (target under 8192)\n' \
     "$(peak "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")" \
     "$(peak "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")" \
-    "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")"
+    "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")" \
+    "$(peak "$bin/framedig" -w --reference "$ref" -i "$cap" -o "$work/out.txt")"

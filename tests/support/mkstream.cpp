@@ -2,7 +2,7 @@
 //
 //   mkstream -c CHANNELS -n FRAMES [-w] [-b BITS] [-a CH=V,V,...]
 //            [-s CH[@BLOCK]=HEX] [-V CH=F[-F],...] [-E CH=F[-F],...]
-//            [-D F[-F]] [-K] [-Z] [-N]
+//            [-D F[-F]] [-K] [-Z] [-N] [-R]
 //
 //   -w             put a 44-byte WAV header in front
 //   -b BITS        sample width the values are given in (16, 20 or 24; default 24)
@@ -16,6 +16,8 @@
 //   -K             put each status's CRCC (as the professional format has it) in byte 23
 //   -Z             no preamble codes (bits 0-3 zero)
 //   -N             no parity bits (bit 31 zero)
+//   -R             write the samples as a WAV file of BITS-bit PCM (16 or 24)
+//                  instead: the reference that was played
 //
 // Every word also gets a preamble code (block start 8, first subframe 2,
 // other subframes 4) and even parity, as a capture would.
@@ -56,6 +58,7 @@ struct stream_plan {
     bool crc = false;
     bool codes = true;
     bool parity = true;
+    bool reference = false;
 };
 
 bool in_ranges(const std::vector<frame_range>& ranges, int ch, long frame)
@@ -101,9 +104,10 @@ void put_le(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-void write_wav_header(const stream_plan& plan)
+// A 44-byte header for frames of sample_bytes-byte samples.
+void write_wav_header(const stream_plan& plan, int sample_bytes)
 {
-    const auto data = static_cast<std::uint32_t>(plan.frames * plan.channels * 4);
+    const auto data = static_cast<std::uint32_t>(plan.frames * plan.channels * sample_bytes);
     std::vector<std::uint8_t> h;
     h.insert(h.end(), {'R', 'I', 'F', 'F'});
     put_le(h, 36 + data, 4);
@@ -112,20 +116,25 @@ void write_wav_header(const stream_plan& plan)
     put_le(h, 1, 2);  // integer PCM
     put_le(h, static_cast<std::uint32_t>(plan.channels), 2);
     put_le(h, 48000, 4);
-    put_le(h, static_cast<std::uint32_t>(48000 * plan.channels * 4), 4);
-    put_le(h, static_cast<std::uint32_t>(plan.channels * 4), 2);
-    put_le(h, 32, 2);
+    put_le(h, static_cast<std::uint32_t>(48000 * plan.channels * sample_bytes), 4);
+    put_le(h, static_cast<std::uint32_t>(plan.channels * sample_bytes), 2);
+    put_le(h, static_cast<std::uint32_t>(8 * sample_bytes), 2);
     h.insert(h.end(), {'d', 'a', 't', 'a'});
     put_le(h, data, 4);
     std::fwrite(h.data(), 1, h.size(), stdout);
 }
 
-std::uint32_t make_word(const stream_plan& plan, long frame, int ch)
+// The sample of a channel in a frame, its low plan.bits bits.
+std::uint32_t sample_value(const stream_plan& plan, long frame, int ch)
 {
     const auto& values = plan.samples[static_cast<std::size_t>(ch - 1)];
     const long value = values.empty() ? (frame * 7919 * ch) - 3000000 : values[static_cast<std::size_t>(frame) % values.size()];
-    const std::uint32_t mask = (1U << plan.bits) - 1;
-    std::uint32_t word = (static_cast<std::uint32_t>(value) & mask) << (28 - plan.bits);
+    return static_cast<std::uint32_t>(value) & ((1U << plan.bits) - 1);
+}
+
+std::uint32_t make_word(const stream_plan& plan, long frame, int ch)
+{
+    std::uint32_t word = sample_value(plan, frame, ch) << (28 - plan.bits);
 
     const long block = frame / 192;
     const long in_block = frame % 192;
@@ -157,7 +166,7 @@ int main(int argc, char* argv[])
 {
     stream_plan plan;
     int opt = 0;
-    while ((opt = getopt(argc, argv, "c:n:wb:a:s:V:E:D:KZN")) != -1) {
+    while ((opt = getopt(argc, argv, "c:n:wb:a:s:V:E:D:KZNR")) != -1) {
         int ch = 0;
         const char* rest = nullptr;
         switch (opt) {
@@ -204,20 +213,24 @@ int main(int argc, char* argv[])
         case 'K': plan.crc = true; break;
         case 'Z': plan.codes = false; break;
         case 'N': plan.parity = false; break;
+        case 'R': plan.reference = true; break;
         default: usage_error("option");
         }
     }
     if (plan.channels < 1 || plan.frames < 0 || (plan.bits != 16 && plan.bits != 20 && plan.bits != 24))
         usage_error("-c, -n or -b");
 
-    if (plan.wav)
-        write_wav_header(plan);
+    if (plan.reference && plan.bits == 20)
+        usage_error("-b with -R");
+    const int sample_bytes = plan.reference ? plan.bits / 8 : 4;
+    if (plan.wav || plan.reference)
+        write_wav_header(plan, sample_bytes);
     std::vector<std::uint8_t> buf;
     for (long frame = 0; frame < plan.frames; ++frame) {
         if (in_ranges(plan.dropped, 0, frame))
             continue;
         for (int ch = 1; ch <= plan.channels; ++ch)
-            put_le(buf, make_word(plan, frame, ch), 4);
+            put_le(buf, plan.reference ? sample_value(plan, frame, ch) : make_word(plan, frame, ch), sample_bytes);
         if (buf.size() >= 1 << 16) {
             std::fwrite(buf.data(), 1, buf.size(), stdout);
             buf.clear();
