@@ -425,13 +425,20 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
         std::puts("Open reference file error, please check.");
         return 1;
     }
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // read in chunks of its own
+    return compare_with_reference(in, file.get(), reference_path, out, wav, channels, channels_given, json);
+}
+
+int compare_with_reference(std::FILE* in, std::FILE* reference, const char* reference_path, std::FILE* out, bool wav,
+                           int channels, bool channels_given, bool json)
+{
     const std::unique_ptr<comparison> facts(new (std::nothrow) comparison());
     if (!facts) {
         std::puts("Failed to allocate memory for the comparison.");
         return 1;
     }
     facts->reference_path = reference_path;
-    if (const char* wrong = read_wav_header(file.get(), facts->reference); wrong != nullptr) {
+    if (const char* wrong = read_wav_header(reference, facts->reference); wrong != nullptr) {
         std::printf("Reference file error: %s.\n", wrong);
         return 1;
     }
@@ -444,7 +451,7 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
     frame_stream ref;
     frame_stream cap;
     ref.byte_limit = format.data_bytes;
-    if (!open_stream(ref, file.get(), false, format.channels, static_cast<std::size_t>(format.bits / 8), facts->precision) ||
+    if (!open_stream(ref, reference, false, format.channels, static_cast<std::size_t>(format.bits / 8), facts->precision) ||
         !open_stream(cap, in, true, format.channels, word_bytes, facts->precision)) {
         std::puts("Failed to allocate memory for the comparison.");
         return 1;
@@ -458,7 +465,7 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
     compare_streams(*facts, ref, cap, zero.get());
     if (input_result(in) != 0)
         return 1;
-    if (std::ferror(file.get()) != 0) {
+    if (std::ferror(reference) != 0) {
         std::puts("Reference file error: read error.");
         return 1;
     }

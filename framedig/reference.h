@@ -63,8 +63,12 @@ struct comparison {
 
 bool bit_exact(const comparison& facts);
 long long missing_frames(const comparison& facts);
+// Opens the reference and compares; returns 0 when the capture is bit-exact,
+// 1 otherwise and on every error. The caller reports a failed write.
 int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool channels_given, const char* reference_path,
                   bool json);
+int compare_with_reference(std::FILE* in, std::FILE* reference, const char* reference_path, std::FILE* out, bool wav,
+                           int channels, bool channels_given, bool json);
 
 // ---- Reports (reference_report.cpp) ----
 
