@@ -83,7 +83,7 @@ struct preamble_codes {
     int channels;
     std::size_t start;    // word where the first block starts
 };
-preamble_codes detect_preambles(const std::uint8_t* words, std::size_t count, int channels_given);
+preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int channels_given);
 
 inline constexpr std::size_t finding_lines = 20;   // lines kept per kind of finding
 inline constexpr std::size_t finding_text = 160;

@@ -70,6 +70,53 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
 int compare_with_reference(std::FILE* in, std::FILE* reference, const char* reference_path, std::FILE* out, bool wav,
                            int channels, bool channels_given, bool json);
 
+// ---- Frames of both files (frames.cpp) ----
+
+inline constexpr long long ring_frames = 65536;    // frames held of each file
+inline constexpr long long align_frames = 64;      // frames that must agree to align
+inline constexpr long long match_frames = 32;      // frames that must agree to realign
+inline constexpr long long search_frames = 4096;   // how far a realignment is looked for, either way
+inline constexpr long long shape_frames = 256;     // frames whose shape must agree where samples do not
+inline constexpr long long shape_slack = 16;       // frames either way that a gain stage may move the first sound
+inline constexpr double shape_correlation = 0.999;
+inline constexpr std::size_t io_bytes = read_chunk_bytes;
+
+// One file as a sequence of frames of signed samples at the compared precision.
+struct frame_stream {
+    std::FILE* file = nullptr;
+    bool capture = false;  // subframe words; otherwise reference samples
+    int channels = 0;
+    std::size_t sample_bytes = 0;
+    int precision = 0;
+    long long byte_limit = -1;  // the reference's data chunk
+    heap_array<std::int32_t> ring;
+    long long begin = 0;  // frames held: [begin, end)
+    long long end = 0;
+    heap_array<std::uint8_t> io;
+    std::size_t io_size = 0;
+    std::size_t io_pos = 0;
+    std::size_t io_len = 0;
+    bool low_bits = false;   // capture bits below the precision were set
+    bool has_audio = false;  // capture audio bits were set
+};
+
+bool open_stream(frame_stream& s, std::FILE* file, bool capture, int channels, std::size_t sample_bytes, int precision);
+// True when frame idx is held, reading on as far as needed; the ring keeps
+// at least the three quarters of its frames before the newest.
+bool fill_to(frame_stream& s, long long idx);
+const std::int32_t* frame_at(const frame_stream& s, long long idx);
+bool frames_equal(const std::int32_t* a, const std::int32_t* b, int channels);
+bool all_zero(const std::int32_t* frame, int channels);
+bool match_at(frame_stream& ref, long long i, frame_stream& cap, long long j, long long n);
+long long realignment(frame_stream& ref, long long i, frame_stream& cap, long long j);
+
+// ---- Alignment (align.cpp) ----
+
+// Sets facts.offset and returns true when the capture holds the reference;
+// first is the reference's first non-zero frame, zero_run the number of
+// silent capture frames just before it.
+bool align(comparison& facts, frame_stream& ref, frame_stream& cap, long long& first, long long& zero_run);
+
 // ---- Reports (reference_report.cpp) ----
 
 using finding_line = std::array<char, reference_finding_text>;

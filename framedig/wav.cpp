@@ -91,7 +91,7 @@ const char* read_wav_header(std::FILE* in, wav_format& format)
         std::array<std::uint8_t, 8> chunk{};
         if (!read_exact(in, chunk.data(), chunk.size()))
             return have_fmt ? "no data chunk" : "no fmt chunk";
-        const long long size = static_cast<long long>(load_word(chunk.data() + 4));
+        const auto size = static_cast<long long>(load_word(chunk.data() + 4));
         const long long left = bytes_left(in);
         if (std::memcmp(chunk.data(), "data", 4) == 0) {
             if (!have_fmt)
