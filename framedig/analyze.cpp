@@ -120,7 +120,10 @@ void record_change(analysis& facts, int ch, const status_block& before, const st
     if (line == nullptr)
         return;
     int used = std::snprintf(line, finding_text, "block %lld, channel %d:", facts.blocks, ch + 1);
+    if (fields == 0)
+        std::snprintf(line + used, finding_text - static_cast<std::size_t>(used), " status bits outside the named fields");
     const bool pro = status_professional(before);
+    const char* separator = " ";
     for (std::size_t i = 0; i < status_field_count(pro) && used < static_cast<int>(finding_text); ++i) {
         if ((fields & (1U << i)) == 0)
             continue;
@@ -128,8 +131,9 @@ void record_change(analysis& facts, int ch, const status_block& before, const st
         std::array<char, 48> new_text{};
         field_text(status_field_at(pro, i), before, old_text.data(), old_text.size());
         field_text(status_field_at(pro, i), after, new_text.data(), new_text.size());
-        used += std::snprintf(line + used, finding_text - static_cast<std::size_t>(used), "%s %s %s -> %s",
-                              used > 40 ? "," : "", status_field_at(pro, i).name, old_text.data(), new_text.data());
+        used += std::snprintf(line + used, finding_text - static_cast<std::size_t>(used), "%s%s %s -> %s", separator,
+                              status_field_at(pro, i).name, old_text.data(), new_text.data());
+        separator = ", ";
     }
 }
 

@@ -38,10 +38,14 @@ void compare_with_channel_1(analysis& facts, int ch)
     if (line == nullptr)
         return;
     int used = std::snprintf(line, finding_text, "channel %d disagrees with channel 1 on", ch + 1);
-    for (std::size_t i = 0; i < status_field_count(pro) && used < static_cast<int>(finding_text); ++i)
-        if ((fields & (1U << i)) != 0)
-            used += std::snprintf(line + used, finding_text - static_cast<std::size_t>(used), "%s %s",
-                                  used > 40 ? "," : "", status_field_at(pro, i).name);
+    const char* separator = " ";
+    for (std::size_t i = 0; i < status_field_count(pro) && used < static_cast<int>(finding_text); ++i) {
+        if ((fields & (1U << i)) != 0) {
+            used += std::snprintf(line + used, finding_text - static_cast<std::size_t>(used), "%s%s", separator,
+                                  status_field_at(pro, i).name);
+            separator = ", ";
+        }
+    }
 }
 
 // Bits below the word length that the status indicates are lost by a
