@@ -70,22 +70,12 @@ bool load_frames(frame_stream& s)
 } // namespace
 
 // True when frame idx is held, reading on as far as needed.
-bool fill_to(frame_stream& s, long long idx)
+bool load_until(frame_stream& s, long long idx)
 {
     while (s.end <= idx)
         if (!load_frames(s))
             return false;
     return idx >= s.begin;
-}
-
-const std::int32_t* frame_at(const frame_stream& s, long long idx)
-{
-    return s.ring.get() + (idx % ring_frames) * s.channels;
-}
-
-bool frames_equal(const std::int32_t* a, const std::int32_t* b, int channels)
-{
-    return std::memcmp(a, b, static_cast<std::size_t>(channels) * sizeof(std::int32_t)) == 0;
 }
 
 bool all_zero(const std::int32_t* frame, int channels)

@@ -101,11 +101,28 @@ struct frame_stream {
 };
 
 bool open_stream(frame_stream& s, std::FILE* file, bool capture, int channels, std::size_t sample_bytes, int precision);
-// True when frame idx is held, reading on as far as needed; the ring keeps
-// at least the three quarters of its frames before the newest.
-bool fill_to(frame_stream& s, long long idx);
-const std::int32_t* frame_at(const frame_stream& s, long long idx);
-bool frames_equal(const std::int32_t* a, const std::int32_t* b, int channels);
+// Reads on until frame idx is decoded; the ring keeps at least three
+// quarters of its frames before the newest. fill_to is its fast path, inline
+// because the comparison calls it for every frame.
+bool load_until(frame_stream& s, long long idx);
+// True when frame idx is held, reading on as far as needed.
+inline bool fill_to(frame_stream& s, long long idx)
+{
+    return idx < s.end ? idx >= s.begin : load_until(s, idx);
+}
+
+inline const std::int32_t* frame_at(const frame_stream& s, long long idx)
+{
+    return s.ring.get() + (idx % ring_frames) * s.channels;
+}
+
+inline bool frames_equal(const std::int32_t* a, const std::int32_t* b, int channels)
+{
+    for (int ch = 0; ch < channels; ++ch)
+        if (a[ch] != b[ch])
+            return false;
+    return true;
+}
 bool all_zero(const std::int32_t* frame, int channels);
 bool match_at(frame_stream& ref, long long i, frame_stream& cap, long long j, long long n);
 long long realignment(frame_stream& ref, long long i, frame_stream& cap, long long j);
