@@ -71,17 +71,11 @@ preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int 
 
 namespace {
 
-// Whether bits 4-31 hold an odd number of ones, by folding: cheaper than a
-// population count on processors without an instruction for it.
+// Whether bits 4-31 hold an odd number of ones. The compiler's parity
+// builtin uses the processor's parity flag or population count.
 unsigned parity_odd(std::uint32_t w)
 {
-    w &= parity_covered_mask;
-    w ^= w >> 16;
-    w ^= w >> 8;
-    w ^= w >> 4;
-    w ^= w >> 2;
-    w ^= w >> 1;
-    return w & 1U;
+    return static_cast<unsigned>(__builtin_parity(w & parity_covered_mask));
 }
 
 struct pass_state {
@@ -203,6 +197,7 @@ void burst_found(pass_state& p, analysis& facts, int type)
 
 void analyze_words(pass_state& p, analysis& facts, const std::uint8_t* buf, std::size_t count)
 {
+    channel_facts* const per_channel = facts.per_channel.get();
     for (std::size_t i = 0; i < count; ++i, ++p.word) {
         const std::uint32_t w = load_word(buf + i * word_bytes);
         if (p.preambles) {
@@ -211,7 +206,7 @@ void analyze_words(pass_state& p, analysis& facts, const std::uint8_t* buf, std:
             else if (p.expect_start)
                 block_start_missing(p, facts);
         }
-        channel_facts& cf = facts.per_channel[static_cast<std::size_t>(p.ch)];
+        channel_facts& cf = per_channel[p.ch];
         const unsigned odd = parity_odd(w);
         cf.parity_errors += odd;
         if (odd != 0 && facts.first_parity_frame < 0) {
@@ -223,7 +218,9 @@ void analyze_words(pass_state& p, analysis& facts, const std::uint8_t* buf, std:
         cf.audio_bits |= w & audio_mask;
         if (p.in_block && ((w >> status_bit_pos) & 1U) != 0)
             cf.current[static_cast<std::size_t>(p.frame_in_block >> 3)] |= static_cast<std::uint8_t>(1U << (p.frame_in_block & 7));
-        if (const int type = burst_feed(p.bursts, w); type >= 0)
+        // Most words cannot start or continue a burst preamble.
+        const bool burst_word = p.bursts.state != 0 || ((w >> burst_word_shift) & 0xFFFFU) == burst_pa;
+        if (const int type = burst_word ? burst_feed(p.bursts, w) : -1; type >= 0)
             burst_found(p, facts, type);
         if (++p.ch == p.channels) {
             p.ch = 0;
