@@ -126,6 +126,7 @@ struct analysis {
     int channels = 0;
     bool channels_detected = false;
     bool preambles = false;  // block starts found by the preamble codes
+    int preamble_channels = 0;  // what the codes say when they disagree with -c
     unsigned block_code = 0;
     unsigned first_code = 0;
     long long words = 0;

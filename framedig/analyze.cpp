@@ -20,12 +20,12 @@ unsigned code_at(const std::uint8_t* buf, std::size_t word)
     return load_word(buf + word * word_bytes) & preamble_mask;
 }
 
+} // namespace
+
 // The block-start code is the rarest code that recurs a whole number of
 // blocks apart (the shortest such spacing, so that a lost block start does
 // not double it); the spacing gives the channel count, and channel 1 of the
 // block's later frames must carry one other code, the first-subframe code.
-} // namespace
-
 preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int channels_given)
 {
     std::array<std::size_t, codes> seen{};
@@ -256,6 +256,8 @@ int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json
         std::puts("Failed to allocate memory for analysis.");
         return 1;
     }
+    if (!found.usable && channels != 0)
+        facts->preamble_channels = detect_preambles(buf.get(), filled / word_bytes, 0).channels;
     facts->preambles = found.usable;
     facts->block_code = found.block;
     facts->first_code = found.first;

@@ -91,6 +91,8 @@ void write_json_report(std::FILE* out, const analysis& facts)
     json_number(out, "block_code", facts.block_code, facts.preambles);
     std::fputc(',', out);
     json_number(out, "first_subframe_code", facts.first_code, facts.preambles);
+    std::fputc(',', out);
+    json_number(out, "preamble_channels", facts.preamble_channels, facts.preamble_channels != 0);
     std::fputs("}", out);
     if (facts.parity_carried)
         json_array(out, "parity_errors", facts.channels, [&](long long i) { std::fprintf(out, "%lld", channel(i).parity_errors); });

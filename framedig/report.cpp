@@ -128,6 +128,9 @@ void write_text_report(std::FILE* out, const analysis& facts)
     if (facts.preambles)
         std::fprintf(out, "  first block   frame %lld (preamble codes: 0x%X block start, 0x%X first subframe)\n",
                      facts.first_block_frame, facts.block_code, facts.first_code);
+    else if (facts.preamble_channels != 0)
+        std::fprintf(out, "  first block   frame 0, counted from the first word: the preamble codes\n"
+                          "                suggest %d channels, not %d\n", facts.preamble_channels, facts.channels);
     else
         std::fputs("  first block   frame 0, counted from the first word: no preamble codes\n", out);
 

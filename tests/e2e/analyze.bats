@@ -52,7 +52,8 @@ channel 2 differs in channel number only|mk -c 2 -n 400 -b 16 -s 1=0400100202 -s
 V bits in linear PCM|mk -c 2 -n 400 -V 2=10-19||1|d["invalid_frames"] == [0, 10] and "channel 2: 10 frames with V = 1 in linear PCM" in f
 parity errors|mk -c 2 -n 400 -E 1=5-6 -E 2=300||1|d["parity_errors"] == [2, 1] and d["first_parity_error"] == {"frame": 5, "channel": 1}
 parity not carried|mk -c 2 -n 400 -N -E 1=5||0|d["parity_errors"] is None and d["findings"] == []
-no preamble codes, -c given|mk -c 2 -n 500 -Z|-c 2|0|d["block_start"] == {"found_by": "first word", "frame": 0, "block_code": None, "first_subframe_code": None} and d["blocks"] == 2
+no preamble codes, -c given|mk -c 2 -n 500 -Z|-c 2|0|d["block_start"] == {"found_by": "first word", "frame": 0, "block_code": None, "first_subframe_code": None, "preamble_channels": None} and d["blocks"] == 2
+preamble codes for 6 channels, -c 2 given|cat "$FIXTURES/six-channel.iec"|-c 2|1|d["block_start"]["found_by"] == "first word" and d["block_start"]["preamble_channels"] == 6
 bits below the status word length|mk -c 1 -n 400 -b 24 -a 1=1,-1 -s 1=0400000202||1|d["lowest_audio_bit"] == [4] and "channel 1: audio bit 4 is set, below the 16-bit word length of its status" in f
 trailing word and byte|mk -c 2 -n 400; printf 'abcde'||0|d["frames"] == 400 and d["words"] == 801 and d["trailing_bytes"] == 5
 shorter than a block, -c given|mk -c 2 -n 100|-c 2|0|d["blocks"] == 0 and cs[0]["bytes"] is None and d["findings"] == []
