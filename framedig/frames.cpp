@@ -11,7 +11,7 @@ namespace {
 void decode_frames(frame_stream& s, const std::uint8_t* p, long long at, std::size_t n)
 {
     const auto samples = n * static_cast<std::size_t>(s.channels);
-    std::int32_t* out = s.ring.get() + (at % ring_frames) * s.channels;
+    std::int32_t* out = s.ring.get() + (at & (ring_frames - 1)) * s.channels;
     if (s.capture) {
         std::uint32_t seen = 0;
         const int drop = 32 - s.precision;
@@ -27,8 +27,9 @@ void decode_frames(frame_stream& s, const std::uint8_t* p, long long at, std::si
         for (std::size_t k = 0; k < samples; ++k)
             out[k] = static_cast<std::int16_t>(p[2 * k] | (p[2 * k + 1] << 8));
     } else if (s.sample_bytes == 3) {
+        // Four bytes loaded, the fourth dropped: the read buffer has a spare word at its end.
         for (std::size_t k = 0; k < samples; ++k)
-            out[k] = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[3 * k] << 8 | p[3 * k + 1] << 16 | p[3 * k + 2] << 24)) >> 8;
+            out[k] = static_cast<std::int32_t>(load_word(p + 3 * k) << 8) >> 8;
     } else {
         for (std::size_t k = 0; k < samples; ++k)
             out[k] = static_cast<std::int32_t>(load_word(p + 4 * k)) >> 8;  // the top 24 of 32 bits
@@ -59,7 +60,7 @@ bool load_frames(frame_stream& s)
     }
     std::size_t n = (s.io_len - s.io_pos) / frame_bytes;
     n = std::min<std::size_t>(n, ring_frames / 4);
-    n = std::min<std::size_t>(n, static_cast<std::size_t>(ring_frames - s.end % ring_frames));
+    n = std::min<std::size_t>(n, static_cast<std::size_t>(ring_frames - (s.end & (ring_frames - 1))));
     decode_frames(s, s.io.get() + s.io_pos, s.end, n);
     s.io_pos += n * frame_bytes;
     s.end += static_cast<long long>(n);
@@ -121,7 +122,7 @@ bool open_stream(frame_stream& s, std::FILE* file, bool capture, int channels, s
     s.sample_bytes = sample_bytes;
     s.precision = precision;
     s.io_size = std::max(io_bytes, sample_bytes * static_cast<std::size_t>(channels));
-    s.io = zeroed_array<std::uint8_t>(s.io_size);
+    s.io = zeroed_array<std::uint8_t>(s.io_size + word_bytes);  // a spare word for the 24-bit loads
     s.ring = zeroed_array<std::int32_t>(static_cast<std::size_t>(ring_frames) * static_cast<std::size_t>(channels));
     return s.io && s.ring;
 }

@@ -72,7 +72,7 @@ int compare_with_reference(std::FILE* in, std::FILE* reference, const char* refe
 
 // ---- Frames of both files (frames.cpp) ----
 
-inline constexpr long long ring_frames = 65536;    // frames held of each file
+inline constexpr long long ring_frames = 65536;    // frames held of each file (a power of two)
 inline constexpr long long align_frames = 64;      // frames that must agree to align
 inline constexpr long long match_frames = 32;      // frames that must agree to realign
 inline constexpr long long search_frames = 4096;   // how far a realignment is looked for, either way
@@ -111,9 +111,10 @@ inline bool fill_to(frame_stream& s, long long idx)
     return idx < s.end ? idx >= s.begin : load_until(s, idx);
 }
 
+// Frame indexes are never negative, and the ring's size is a power of two.
 inline const std::int32_t* frame_at(const frame_stream& s, long long idx)
 {
-    return s.ring.get() + (idx % ring_frames) * s.channels;
+    return s.ring.get() + (idx & (ring_frames - 1)) * s.channels;
 }
 
 inline bool frames_equal(const std::int32_t* a, const std::int32_t* b, int channels)
