@@ -3,7 +3,8 @@
 # plugin from WAV files that sox wrote (tests/fixtures), then edited word by
 # word as a faulty audio path would (tests/support/editcap.py). The JSON
 # report is read by Python's parser.
-# FRAMEDIG, FIXTURES and EDITCAP name the parts; EMULATOR, if set, runs framedig.
+# FRAMEDIG, MKSTREAM, FIXTURES and EDITCAP name the parts; EMULATOR, if set, runs
+# the programs.
 
 bats_require_minimum_version 1.5.0
 
@@ -121,4 +122,22 @@ EOF
 --analyze --reference r.wav|Error: reference(--reference) and analyze(--analyze) can not be set together.
 --reference|Unsurported args: --reference.
 EOF
+}
+
+@test "long captures: frames past the ring and inside 16-frame runs are compared one by one" {
+    mk() { $EMULATOR "$MKSTREAM" "$@"; }
+    mk -R -c 2 -n 200000 > ref.wav
+    mk -c 2 -n 200000 -D 150001-150003 > dropped
+    fd --reference ref.wav --json -i dropped -o dropped.json > /dev/null || true
+    python3 "$EDITCAP" 2 flip 131077 1 13 < <(mk -c 2 -n 200000) > flipped
+    fd --reference ref.wav --json -i flipped -o flipped.json > /dev/null || true
+    python3 - <<'PY'
+import json
+d = json.load(open("dropped.json"))
+assert d["dropped"] == [{"frame": 150001, "count": 3}] and d["compared_frames"] == 199997, d
+assert d["mismatched_frames"] == 0 and d["missing_frames"] == 3, d
+f = json.load(open("flipped.json"))
+assert f["mismatched_frames"] == 1 and f["first_mismatch"]["frame"] == 131077, f
+assert f["first_mismatch"]["channel"] == 1 and f["compared_frames"] == 200000, f
+PY
 }
