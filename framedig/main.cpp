@@ -1,9 +1,9 @@
 // framedig: extracts PCM samples, a channel status report or a validity
 // report from a captured IEC 60958 subframe stream, analyses it, or
 // compares it with the file that was played.
-#include "analysis.h"
+#include "analyze/analysis.h"
 #include "options.h"
-#include "reference.h"
+#include "compare/reference.h"
 
 #include <sys/stat.h>
 

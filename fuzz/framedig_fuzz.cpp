@@ -4,7 +4,7 @@
 // unsupported one (bits 4-5; for the analysis, bit 4 asks for JSON), the WAV
 // header skip (bit 6) and, for the analysis, channel detection (bit 7); the
 // rest is the capture.
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <array>
 

@@ -1,7 +1,7 @@
 // Compares arbitrary capture bytes with an arbitrary reference file. The
 // first two bytes (little-endian) say how many of the following bytes are
 // the reference; the rest is the capture. Bit 15 of that count asks for JSON.
-#include "reference.h"
+#include "compare/reference.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
-printf '%s\n' framedig/*.cpp clockpull/*.cpp tests/unit/*.cpp tests/support/*.cpp |
+printf '%s\n' framedig/*.cpp framedig/*/*.cpp clockpull/*.cpp tests/unit/*.cpp tests/support/*.cpp |
     xargs -P "$jobs" -n 2 clang-tidy --quiet -p build/default
 printf '%s\n' fuzz/*.cpp | xargs -P "$jobs" -n 1 clang-tidy --quiet -p build/fuzz
 

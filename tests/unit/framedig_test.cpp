@@ -1,4 +1,4 @@
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <gtest/gtest.h>
 

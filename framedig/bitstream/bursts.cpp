@@ -1,6 +1,6 @@
 // IEC 61937 burst data types by name; the burst search itself is inline in
 // analysis.h, because it runs for every word.
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <cstdio>
 

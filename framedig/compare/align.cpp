@@ -1,6 +1,6 @@
 // Alignment: the capture frame that lines up with reference frame 0, found
 // where the reference's first sound appears in the capture.
-#include "reference.h"
+#include "compare/reference.h"
 
 #include <algorithm>
 #include <cmath>

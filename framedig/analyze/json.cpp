@@ -1,6 +1,6 @@
 // The analysis as one JSON object for scripts. Every string that does not
 // come from this program's own tables is escaped.
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,7 +1,7 @@
 // Channel status fields by name, for the consumer (IEC 60958-3) and the
 // professional (AES3, IEC 60958-4) format. Status bit n is bit n % 8 of byte
 // n / 8; a field's code is read from its byte with its lowest bit first.
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <cstdio>
 #include <iterator>

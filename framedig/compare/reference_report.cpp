@@ -1,6 +1,6 @@
 // The comparison as a text report (a verdict line first) and as one JSON object.
-#include "analysis.h"
-#include "reference.h"
+#include "analyze/analysis.h"
+#include "compare/reference.h"
 
 #include <string_view>
 

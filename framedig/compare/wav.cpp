@@ -1,6 +1,6 @@
 // The reference WAV file: RIFF chunks walked by reading, every size checked
 // against what the file holds, integer PCM of 16, 24 or 32 bits accepted.
-#include "reference.h"
+#include "compare/reference.h"
 
 #include <sys/stat.h>
 

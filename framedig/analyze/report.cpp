@@ -1,6 +1,6 @@
 // The analysis as a text report for a terminal: a summary, one section per
 // topic, then the findings. Lines stay within 80 columns.
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,5 +1,5 @@
 // Findings: what the analysis reports as wrong with a capture, one line each.
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <bit>
 #include <string_view>

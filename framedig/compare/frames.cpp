@@ -1,6 +1,6 @@
 // Frames of both files: each streams through a ring of frames of signed
 // samples at the compared precision, decoded in bulk from chunked reads.
-#include "reference.h"
+#include "compare/reference.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Analysis: one pass over the capture finds the block structure from the
 // preamble codes and gathers parity, validity, channel status, bursts and
 // word length per channel; the findings then decide the exit status.
-#include "analysis.h"
+#include "analyze/analysis.h"
 
 #include <cstring>
 #include <memory>
