@@ -79,6 +79,26 @@ template <class T> heap_array<T> zeroed_array(std::size_t count)
     return heap_array<T>(static_cast<T*>(std::calloc(count, sizeof(T))));
 }
 
+// One row of a code table: a field value v matches when (v & mask) == code.
+// value is the row's number where it has one (Hz, bits), else 0.
+struct code_name {
+    unsigned mask;
+    unsigned code;
+    const char* name;
+    int value;
+};
+
+// Preamble code detection (preambles.cpp): the codes of a capture, found
+// in its first words.
+struct preamble_codes {
+    bool usable;
+    unsigned block;       // the block-start code
+    unsigned first;       // the first-subframe code
+    int channels;
+    std::size_t start;    // word where the first block starts
+};
+preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int channels_given);
+
 // Reading shared by the operations (input.cpp).
 std::size_t units_per_chunk(std::size_t unit);
 void skip_header(std::FILE* in, bool wav);

@@ -2,21 +2,14 @@
 // channel status fields and burst types, and the two report writers.
 #pragma once
 
+#include "bitstream/bursts.h"
 #include "iec958.h"
+#include "report/report.h"
 
 #include <array>
 #include <string_view>
 
 // ---- Channel status fields (status_fields.cpp) ----
-
-// One row of a code table: a field value v matches when (v & mask) == code.
-// value is the row's number where it has one (Hz, bits), else 0.
-struct code_name {
-    unsigned mask;
-    unsigned code;
-    const char* name;
-    int value;
-};
 
 // A field of the 24 status bytes: bits [shift, shift + width) of one byte,
 // named by a code table, or shown as a number where the table has no row.
@@ -51,39 +44,7 @@ std::uint32_t status_changed_fields(const status_block& a, const status_block& b
 // Field indexes that may legitimately differ between the channels of a pair.
 bool field_may_differ_between_channels(const status_field& field);
 
-// ---- IEC 61937 bursts (bursts.cpp) ----
-
-// Finds bursts word by word: a Pa, Pb, Pc, Pd sequence in bits 12-27 of
-// consecutive subframes.
-struct burst_search {
-    int state = 0;
-    std::uint32_t type = 0;
-};
-// Feeds one subframe word; returns the data type (0-127) when the word
-// completes a burst preamble, -1 otherwise.
-inline int burst_feed(burst_search& search, std::uint32_t word)
-{
-    const std::uint32_t value = (word >> burst_word_shift) & 0xFFFFU;
-    switch (search.state) {
-    case 1: search.state = value == burst_pb ? 2 : value == burst_pa ? 1 : 0; return -1;
-    case 2: search.type = value & burst_type_mask; search.state = 3; return -1;
-    case 3: search.state = value == burst_pa ? 1 : 0; return static_cast<int>(search.type);
-    default: search.state = value == burst_pa ? 1 : 0; return -1;
-    }
-}
-const char* burst_type_name(int type, char* text, std::size_t size);
-
 // ---- What one pass establishes (analyze.cpp) ----
-
-// The preamble codes of a capture, detected in its first words.
-struct preamble_codes {
-    bool usable;
-    unsigned block;       // the block-start code
-    unsigned first;       // the first-subframe code
-    int channels;
-    std::size_t start;    // word where the first block starts
-};
-preamble_codes detect_preambles(const std::uint8_t* buf, std::size_t count, int channels_given);
 
 inline constexpr std::size_t finding_lines = 20;   // lines kept per kind of finding
 inline constexpr std::size_t finding_text = 160;
@@ -161,8 +122,6 @@ void add_closing_findings(analysis& facts);
 long long finding_total(const analysis& facts);
 
 // ---- Reports (report.cpp, json.cpp) ----
-
-void json_string(std::FILE* out, std::string_view text);
 
 void write_text_report(std::FILE* out, const analysis& facts);
 void write_json_report(std::FILE* out, const analysis& facts);

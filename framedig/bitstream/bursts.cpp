@@ -1,6 +1,6 @@
 // IEC 61937 burst data types by name; the burst search itself is inline in
-// analysis.h, because it runs for every word.
-#include "analyze/analysis.h"
+// bursts.h, because it runs for every word.
+#include "bitstream/bursts.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 // Comparison with the reference: the capture is aligned with the reference
 // (align.cpp), and every run of mismatches is either a realignment (frames
 // dropped or repeated) or samples that differ.
-#include "analyze/analysis.h"
 #include "compare/reference.h"
+#include "report/report.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The comparison as a text report (a verdict line first) and as one JSON object.
-#include "analyze/analysis.h"
 #include "compare/reference.h"
+#include "report/report.h"
 
 #include <string_view>
 

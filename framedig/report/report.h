@@ -1,0 +1,17 @@
+// What every report uses: JSON strings escaped, and text wrapped to the
+// width of a terminal.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+
+inline constexpr std::size_t report_width = 80;
+
+// Writes text as a JSON string, escaping what JSON requires.
+void json_string(std::FILE* out, std::string_view text);
+
+// Prints text from the given column on (what is left of it is already on
+// the line), broken at blanks so that no line passes the report width; later
+// lines start two columns further in.
+void print_wrapped(std::FILE* out, std::size_t column, std::string_view text);
