@@ -29,7 +29,7 @@ struct date_search {
     std::size_t end = 0;
 };
 
-// The HTTP exchange (http.cpp).
+// The HTTP exchange (http.cpp) and the reading of the reply (reply.cpp).
 [[noreturn]] void error_exit(const char* message);
 bool parse_port(const char* text, int& port);
 server_address parse_server(const char* text, int port);
