@@ -48,13 +48,15 @@ date_reply='HTTP/1.1 200 OK\r\nServer: stub\r\nDate: Sun, 06 Nov 1994 08:49:37 G
 
 @test "usage and help" {
     clockpull
-    [ "$status" -eq 1 ] && [ -z "$output" ]
+    [ "$status" -eq 1 ]
+    [ -z "$output" ]
     [ "$stderr" = "Usage: $CLOCKPULL <server_ip> [port]
 Try '$CLOCKPULL --help' for more information." ]
 
     for args in "-h" "--help" "--help 127.0.0.1 80"; do
         clockpull $args
-        [ "$status" -eq 0 ] && [ -z "$stderr" ]
+        [ "$status" -eq 0 ]
+        [ -z "$stderr" ]
         diff <(printf '%s\n' "$output") - <<EOF
 Usage: $CLOCKPULL <server_ip> [port]
 
@@ -71,7 +73,8 @@ EOF
 @test "arguments that are refused before connecting" {
     for port in 0 65536 65616 -1 80abc abc '' 99999999999 ' 80' +80; do
         clockpull 127.0.0.1 "$port"
-        [ "$status" -eq 1 ] && [ -z "$output" ]
+        [ "$status" -eq 1 ]
+        [ -z "$output" ]
         expected="Error: Invalid port: $port"
         [ "$stderr" = "${expected% }" ]  # bats drops the blank that ends the line for ''
 
@@ -102,11 +105,15 @@ EOF
     [ -n "$port" ]
 
     clockpull_faked 127.0.0.1 "$port"
-    [ "$status" -eq 0 ] && [ -z "$stderr" ]
+    [ "$status" -eq 0 ]
+    [ -z "$stderr" ]
     set -- $(cat clock)
-    [ "$#" -eq 3 ] && [ "$2" -eq 0 ] && [ "$3" = null ]
+    [ "$#" -eq 3 ]
+    [ "$2" -eq 0 ]
+    [ "$3" = null ]
     now=$(date +%s)
-    [ $((now - $1)) -ge 0 ] && [ $((now - $1)) -le 5 ]
+    [ $((now - $1)) -ge 0 ]
+    [ $((now - $1)) -le 5 ]
     [ "$(sed -n 4p <<< "$output")" = "[*] Setting system time to timestamp: $1" ]
     [ "$(sed -n 1,2p <<< "$output")" = "[*] Connecting to 127.0.0.1:$port...
 [*] Sending HTTP HEAD request..." ]
@@ -241,7 +248,9 @@ PY
     while read -r kind message; do
         read -r code ms < result.$kind
         echo "$kind: status $code after $ms ms: $(cat err.$kind)"
-        [ "$code" -eq 1 ] && [ "$ms" -ge 9500 ] && [ "$ms" -lt 15000 ]
+        [ "$code" -eq 1 ]
+        [ "$ms" -ge 9500 ]
+        [ "$ms" -lt 15000 ]
         [ "$(cat err.$kind)" = "$message" ]
     done <<'EOF'
 silent Receive failed: Connection timed out
