@@ -106,8 +106,8 @@ bool fields_in_range(const std::tm& tm)
 //   Sun, 06 Nov 1994 08:49:37 GMT     (IMF-fixdate)
 //   Sunday, 06-Nov-94 08:49:37 GMT    (two-digit year: 69-99 are 19xx, 00-68 are 20xx)
 //   Sun Nov  6 08:49:37 1994          (asctime, always GMT)
-// Day and month names may be short or long and in any case, and blanks may be
-// repeated; the weekday is not checked against the date. A zone, where given,
+// Weekday names may be short or long, month names are three letters, both in
+// any case, and blanks may be repeated; the weekday is not checked against the date. A zone, where given,
 // must be GMT or UTC. Anything else, such as a control byte, an impossible
 // date or trailing text, is refused.
 bool parse_http_date(std::string_view value, std::tm& tm)
@@ -141,11 +141,33 @@ bool parse_http_date(std::string_view value, std::tm& tm)
     return fields_in_range(tm);
 }
 
-// Converts the record as UTC whatever the local zone is: TZ is set to UTC
-// around mktime, then put back as it was (or removed again). Returns -1 when
-// mktime does, or when the old TZ could not be saved.
-std::time_t utc_seconds(std::tm& tm)
+// Days from 1970-01-01 to a date of the Gregorian calendar (month 1-12),
+// negative before it. Years are counted from 1 March, so that a leap day ends
+// its year, in eras of 400 years, which all have the same 146097 days.
+long long days_from_civil(int year, int month, int day)
 {
+    constexpr int days_per_era = 146097;
+    constexpr int days_before_1970 = 719468;  // from 0000-03-01 to 1970-01-01
+    const int y = month <= 2 ? year - 1 : year;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int year_of_era = y - era * 400;
+    const int month_from_march = (month + 9) % 12;
+    const int day_of_year = (153 * month_from_march + 2) / 5 + day - 1;
+    const int day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return static_cast<long long>(era) * days_per_era + day_of_era - days_before_1970;
+}
+
+// Converts the record as UTC by counting days and seconds, so that no zone
+// database can change the result (the "right" zones count leap seconds). TZ
+// is set to UTC around the conversion all the same, then put back as it was
+// (or removed again), so that the closing line is in the zone the run began
+// with. Returns -1 for a time before 1970, which no clock is set to, or when
+// the old TZ could not be saved.
+std::time_t utc_seconds(const std::tm& tm)
+{
+    constexpr long long seconds_per_day = 86400;
+    constexpr long long seconds_per_hour = 3600;
+    constexpr long long seconds_per_minute = 60;
     const char* old = std::getenv("TZ");
     const std::unique_ptr<char, decltype([](char* p) { std::free(p); })> saved(old != nullptr ? strdup(old) : nullptr);
     if (old != nullptr && !saved)
@@ -153,30 +175,38 @@ std::time_t utc_seconds(std::tm& tm)
 
     setenv("TZ", "UTC", 1);
     tzset();
-    const std::time_t seconds = std::mktime(&tm);
+    const long long seconds = days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * seconds_per_day +
+                              tm.tm_hour * seconds_per_hour + tm.tm_min * seconds_per_minute + tm.tm_sec;
     if (saved)
         setenv("TZ", saved.get(), 1);
     else
         unsetenv("TZ");
     tzset();
-    return seconds;
+    return seconds < 0 ? -1 : static_cast<std::time_t>(seconds);
 }
 
-// Sets the system clock to the whole second the Date value names and reports
-// the new local time. A value whose line the reply did not finish is never
-// used: it may be cut inside the seconds. Returns the exit status.
-int set_clock_from(std::string_view date_value, bool complete)
+// Parses the Date value and converts it, reporting a failure. A value whose
+// field the reply did not finish is never used: it may be cut inside the
+// seconds, or go on in a folded line.
+bool date_seconds(std::string_view value, bool complete, std::time_t& seconds)
 {
     std::tm tm{};
-    if (!complete || !parse_http_date(date_value, tm)) {
+    if (!complete || !parse_http_date(value, tm)) {
         std::fputs("Error: Failed to parse date string.\n", stderr);
-        return 1;
+        return false;
     }
-    const std::time_t seconds = utc_seconds(tm);
+    seconds = utc_seconds(tm);
     if (seconds == -1) {
         std::fputs("Error: Failed to convert time structure.\n", stderr);
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// Sets the system clock to the whole second and reports the new local time.
+// Returns the exit status.
+int set_clock(std::time_t seconds)
+{
     std::printf("[*] Setting system time to timestamp: %ld\n", static_cast<long>(seconds));
     const timeval tv{seconds, 0};
     if (settimeofday(&tv, nullptr) != 0) {

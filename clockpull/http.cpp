@@ -97,8 +97,9 @@ bool try_again(ssize_t result)
 
 // Connects, sends the request and receives the start of the reply into
 // response, zero-terminated; returns the number of bytes received. Receiving
-// goes on until the final response's headers are complete, the server closes
-// or the buffer is full, all within the exchange deadline. The socket is
+// goes on until the final response's headers are complete, the reply shows
+// it is not HTTP, the server closes or the buffer is full, all within the
+// exchange deadline. The socket is
 // non-blocking and sends never raise SIGPIPE. Any failed step ends the run
 // through error_exit.
 std::size_t fetch_response(const server_address& server, const char* request, char* response, std::size_t size)
@@ -145,20 +146,31 @@ std::size_t fetch_response(const server_address& server, const char* request, ch
         if (n == 0)
             break;
         received += static_cast<std::size_t>(n);
-        if (search_date(std::string_view(response, received)).headers_done)
+        const date_search reply = search_date(std::string_view(response, received));
+        if (reply.headers_done || reply.not_http)
             break;
     }
     close(sock);
     return received;
 }
 
-// Prints bytes that came from the server; control bytes (tab included) and
-// DEL are shown as \xHH so that they cannot act on the terminal.
+namespace {
+
+// Printable ASCII: from the blank to the tilde.
+constexpr unsigned char first_printable = 0x20;
+constexpr unsigned char last_printable = 0x7E;
+
+} // namespace
+
+// Prints bytes that came from the server; control bytes (tab included), DEL
+// and every byte from 0x80 up (C1 controls on 8-bit terminals, parts of UTF-8
+// sequences such as a right-to-left override) are shown as \xHH so that they
+// cannot act on the terminal. A Date value is ASCII.
 void print_untrusted(std::string_view text)
 {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
+        if (byte < first_printable || byte > last_printable)
             std::printf("\\x%02X", byte);
         else
             std::putchar(c);

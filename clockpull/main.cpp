@@ -59,13 +59,29 @@ int main(int argc, char* argv[])
     const std::size_t received = fetch_response(address, request, response, sizeof response);
 
     const date_search date = search_date(std::string_view(response, received));
+    if (date.not_http) {
+        std::fputs("Error: the reply is not HTTP.\n", stderr);
+        return 1;
+    }
     if (!date.found) {
         std::fputs("Error: 'Date' header not found in response.\n", stderr);
         return 1;
     }
-    const std::string_view value(response + date.begin, date.end - date.begin);
+    if (date.conflict) {
+        std::fputs("Error: conflicting Date fields.\n", stderr);
+        return 1;
+    }
+    // A Date line that ends a full buffer may go on in a folded line unseen.
+    const bool complete = date.terminated && !(date.at_end && received == sizeof response - 1);
+    const std::string_view folded(response + date.begin, date.end - date.begin);
+    char value[exchange_buffer_bytes];
+    const std::string_view unfolded(value, unfold(folded, value));
     std::fputs("[*] Server Time String: ", stdout);
-    print_untrusted(value);
+    print_untrusted(unfolded);
     std::putchar('\n');
-    return set_clock_from(value, date.terminated);
+
+    std::time_t seconds = 0;
+    if (!date_seconds(unfolded, complete, seconds))
+        return 1;
+    return set_clock(seconds);
 }

@@ -175,8 +175,10 @@ EOF
 }
 
 @test "server replies: what is printed, the exit status and the second set" {
-    # Fills the 4095-byte buffer so that it ends inside the seconds of the Date.
+    # Fill the 4095-byte buffer so that it ends inside the seconds of the
+    # Date, or right after a whole Date line that a folded line continues.
     cut=$(printf 'X-Pad: %04039d\\r\\n' 0)
+    full=$(printf 'X-Pad: %04036d\\r\\n' 0)
     date='Sun, 06 Nov 1994 08:49:37 GMT'
     parse_error='Error: Failed to parse date string.'
     shopt -s extglob
@@ -203,12 +205,25 @@ interim response only|'HTTP/1.1 100 Continue\r\nDate: Mon, 01 Jan 2001 00:00:00 
 Date cut by the close|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:3'|1|-|Sun, 06 Nov 1994 08:49:3|$parse_error
 Date cut by the buffer|"HTTP/1.1 200 OK\r\n$cut" "Date: $date\r\n\r\n"|1|-|Sun, 06 Nov 1994 08:49:3|$parse_error
 control bytes shown escaped|'HTTP/1.1 200 OK\r\nDate: Sun,\t06 Nov 1994 08:49:37 GMT\x1b[2J\x7f\r\n\r\n'|1|-|Sun,\\x0906 Nov 1994 08:49:37 GMT\\x1B[2J\\x7F|$parse_error
+8-bit bytes shown escaped|"HTTP/1.1 200 OK\r\nDate: $date\x9b2J\xe2\x80\xae\r\n\r\n"|1|-|$date\\x9B2J\\xE2\\x80\\xAE|$parse_error
+folded zone +0500|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37\r\n +0500\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:37 +0500|$parse_error
+folded zone PST, tab and bare LF|'HTTP/1.1 200 OK\nDate: Sun, 06 Nov 1994 08:49:37\n\tPST\n\n'|1|-|Sun, 06 Nov 1994 08:49:37 PST|$parse_error
+folded zone GMT, tab|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37\r\n\tGMT\r\nServer: stub\r\n\r\n'|0|784111777|$date|
+folded year|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov\r\n   1994 08:49:37 GMT\r\n\r\n'|0|784111777|$date|
+Date line ends a full buffer, fold unseen|"HTTP/1.1 200 OK\r\n$full" 'Date: Sun, 06 Nov 1994 08:49:37\r\n' ' +0500\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:37|$parse_error
+two Date fields that differ|"HTTP/1.1 200 OK\r\nDate: $date\r\nServer: stub\r\nDate: Sun, 06 Nov 1994 13:49:37 GMT\r\n\r\n"|1|-||Error: conflicting Date fields.
+two equal Date fields|"HTTP/1.1 200 OK\r\nDate: $date\r\nServer: stub\r\ndate: $date\r\n\r\n"|0|784111777|$date|
+a mail server's banner|"220 mail.example ESMTP\r\nDate: $date\r\n\r\n"|1|-||Error: the reply is not HTTP.
+binary bytes|"\x16\x03\x01\x00\xa5\r\nDate: $date\r\n\r\n"|1|-||Error: the reply is not HTTP.
+empty line before an interim response|'\r\nHTTP/1.1 103 Early Hints\r\nDate: Mon, 01 Jan 2001 00:00:00 GMT\r\n\r\n' "HTTP/1.1 200 OK\r\nDate: $date\r\n\r\n"|1|-||Error: the reply is not HTTP.
+far future, ahead of the local clock|'HTTP/1.1 200 OK\r\nDate: Mon, 01 Mar 2100 00:00:00 GMT\r\n\r\n'|0|4107542400|Mon, 01 Mar 2100 00:00:00 GMT|
 no such day|'HTTP/1.1 200 OK\r\nDate: Thu, 30 Feb 2023 12:00:00 GMT\r\n\r\n'|1|-|Thu, 30 Feb 2023 12:00:00 GMT|$parse_error
 second 61|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:61 GMT\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:61 GMT|$parse_error
 zone PST|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 PST\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:37 PST|$parse_error
 offset +0500|'HTTP/1.1 200 OK\r\nDate: Sun, 06 Nov 1994 08:49:37 +0500\r\n\r\n'|1|-|Sun, 06 Nov 1994 08:49:37 +0500|$parse_error
 empty value|'HTTP/1.1 200 OK\r\nDate: \r\n\r\n'|1|-||$parse_error
 before 1970|'HTTP/1.1 200 OK\r\nDate: Wed, 31 Dec 1969 23:59:59 GMT\r\n\r\n'|1|-|Wed, 31 Dec 1969 23:59:59 GMT|Error: Failed to convert time structure.
+long before 1970|'HTTP/1.1 200 OK\r\nDate: Wednesday, 31-Dec-69 00:00:00 GMT\r\n\r\n'|1|-|Wednesday, 31-Dec-69 00:00:00 GMT|Error: Failed to convert time structure.
 connection reset, never SIGPIPE|--reset|1|-||@(Connection|Send|Receive) failed: @(Connection reset by peer|Broken pipe)
 EOF
 }
@@ -284,6 +299,21 @@ EOF
 [*] Server Time String: Sun, 06 Nov 1994 08:49:37 PST
 Error: Failed to parse date string.
 EOF
+}
+
+@test "the second set does not depend on the zone database" {
+    # The "right" zones count leap seconds: 19 of them by 1994.
+    [ -d /usr/share/zoneinfo/right ] || skip "this machine has no /usr/share/zoneinfo/right"
+    for zone in UTC Europe/Berlin unset; do
+        stub "$date_reply"
+        rm -f clock
+        if [ "$zone" = unset ]; then unset TZ; else export TZ=$zone; fi
+        TZDIR=/usr/share/zoneinfo/right clockpull_faked 127.0.0.1 "$port"
+        [ "$status" -eq 0 ] || { echo "$zone: $stderr" >&2; false; }
+        [ "$(cat clock)" = "784111777 0 null" ]
+        [ "$(sed -n 4p <<< "$output")" = "[*] Setting system time to timestamp: 784111777" ]
+        [[ "$(tail -n 1 <<< "$output")" == "Current Local Time: "* ]]
+    done
 }
 
 @test "the conversion is UTC whatever TZ says, and the local time line is in TZ's zone" {
