@@ -2,7 +2,11 @@
 // sets the system clock from the Date header of its reply.
 #include "clockpull.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -17,10 +21,26 @@ constexpr char help_text[] =
     "  server_ip     The IP address of the time server\n"
     "  port          The port number (default: 80)\n";
 
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed (as boot
+// scripts and daemons may leave them), so that the socket can never be one
+// of them and receive the progress lines. open takes the lowest free
+// descriptor, so going up from 0 fills exactly the closed ones.
+void open_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd)
+            error_exit("Cannot open /dev/null");
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    open_standard_descriptors();
+    // The clock must be set whatever happens to the reader of the progress
+    // lines: a write to a closed pipe fails and is let be.
+    std::signal(SIGPIPE, SIG_IGN);
     // Line by line, so that progress and errors appear in the order they
     // happen in a file or a pipe too, and survive a kill.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

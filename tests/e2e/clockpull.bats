@@ -19,12 +19,13 @@ teardown() {
 # clockpull ARGS...: run without any way to set the clock.
 clockpull() { run --separate-stderr unshare -U -r $EMULATOR "$CLOCKPULL" "$@"; }
 
-# clockpull_faked ARGS...: the same, with settimeofday recorded into ./clock.
-clockpull_faked() {
+# faked ARGS...: the same, with settimeofday recorded into ./clock.
+faked() {
     local preload=(env LD_PRELOAD="$FAKECLOCK")
     [ -z "$EMULATOR" ] || preload=(env QEMU_SET_ENV="LD_PRELOAD=$FAKECLOCK")
-    run --separate-stderr unshare -U -r "${preload[@]}" FAKECLOCK_LOG="$PWD/clock" $EMULATOR "$CLOCKPULL" "$@"
+    unshare -U -r "${preload[@]}" FAKECLOCK_LOG="$PWD/clock" $EMULATOR "$CLOCKPULL" "$@"
 }
+clockpull_faked() { run --separate-stderr faked "$@"; }
 
 # Waits (bounded) for a server to write its port to the file $1.
 wait_port() {
@@ -136,12 +137,26 @@ EOF
     [ ! -e clock ]
 }
 
-@test "the request is exactly one HEAD for / with the server alone as Host" {
-    stub "$date_reply"
-    clockpull_faked 127.0.0.1 "$port"
-    [ "$status" -eq 0 ]
-    cmp request <(printf 'HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n')
-    [ "$(cat clock)" = "784111777 0 null" ]
+@test "the request is exactly one HEAD for / with the server alone as Host, whatever descriptor is closed" {
+    # A closed standard descriptor must not become the socket: the progress
+    # lines would go into the request.
+    while IFS='|' read -r name redirections; do
+        rm -f clock
+        stub "$date_reply"
+        code=0
+        eval "faked 127.0.0.1 \"\$port\" $redirections" || code=$?
+        [ "$code" -eq 0 ] || { echo "$name: status $code" >&2; false; }
+        cmp request <(printf 'HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n') ||
+            { echo "$name: request [$(cat -A request)]" >&2; false; }
+        [ "$(cat clock)" = "784111777 0 null" ]
+    done <<'EOF'
+all open|> out 2> err
+stdout closed|>&- 2> err
+stdin closed|<&- > out 2> err
+stderr closed|> out 2>&-
+stdin and stdout closed|<&- >&- 2> err
+all three closed|<&- >&- 2>&-
+EOF
 }
 
 @test "the Date is found in replies split, padded and disguised" {
@@ -299,6 +314,19 @@ EOF
 [*] Server Time String: Sun, 06 Nov 1994 08:49:37 PST
 Error: Failed to parse date string.
 EOF
+}
+
+@test "a log reader that goes away does not stop the clock being set" {
+    # head takes the first line and leaves; the reply comes a second later,
+    # so the lines after it meet a closed pipe.
+    stub --pause 1 'HTTP/1.1 200 OK\r\nServer: stub\r\n' 'Date: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n'
+    faked 127.0.0.1 "$port" 2> err | head -n 1 > first
+    statuses=("${PIPESTATUS[@]}")
+    [ "${statuses[0]}" -eq 0 ]
+    [ "${statuses[1]}" -eq 0 ]
+    [ "$(cat first)" = "[*] Connecting to 127.0.0.1:$port..." ]
+    [ "$(cat clock)" = "784111777 0 null" ]
+    [ ! -s err ]
 }
 
 @test "the second set does not depend on the zone database" {
