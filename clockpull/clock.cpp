@@ -218,3 +218,13 @@ int set_clock(std::time_t seconds)
     std::printf("Current Local Time: %s", std::ctime(&now));
     return 0;
 }
+
+// The query: the server's second, and how far it is ahead of the local clock
+// when the reply arrived (negative when the local clock is ahead). Sets
+// nothing; returns the exit status.
+int print_offset(std::time_t seconds, std::time_t arrived)
+{
+    std::printf("[*] Server timestamp: %lld\n", static_cast<long long>(seconds));
+    std::printf("[*] Offset: %+lld s\n", static_cast<long long>(seconds) - static_cast<long long>(arrived));
+    return 0;
+}

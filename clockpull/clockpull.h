@@ -1,4 +1,5 @@
-// clockpull: sets the system clock from a web server's Date header.
+// clockpull: sets the system clock from a web server's Date header, or only
+// shows how far the local clock is from it.
 #pragma once
 
 #include <netinet/in.h>
@@ -48,3 +49,4 @@ long long days_from_civil(int year, int month, int day);
 std::time_t utc_seconds(const std::tm& tm);
 bool date_seconds(std::string_view value, bool complete, std::time_t& seconds);
 int set_clock(std::time_t seconds);
+int print_offset(std::time_t seconds, std::time_t arrived);

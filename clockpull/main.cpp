@@ -1,5 +1,6 @@
 // clockpull: asks a web server for the time with an HTTP/1.1 HEAD request and
-// sets the system clock from the Date header of its reply.
+// sets the system clock from the Date header of its reply, or, asked with -q,
+// only shows how far the local clock is from it.
 #include "clockpull.h"
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@ constexpr char help_text[] =
     "\n"
     "Options:\n"
     "  -h, --help    Show this help message and exit\n"
+    "  -q, --query   Print the server's time and the offset; set nothing\n"
     "\n"
     "Arguments:\n"
     "  server_ip     The IP address of the time server\n"
@@ -33,6 +35,11 @@ void open_standard_descriptors()
     }
 }
 
+bool is_option(const char* arg, const char* short_name, const char* long_name)
+{
+    return std::strcmp(arg, short_name) == 0 || std::strcmp(arg, long_name) == 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -45,21 +52,23 @@ int main(int argc, char* argv[])
     // happen in a file or a pipe too, and survive a kill.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const char* program = argc > 0 ? argv[0] : "clockpull";
-    if (argc < 2) {
-        std::fprintf(stderr, "Usage: %s <server_ip> [port]\n", program);
-        std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
-        return 1;
-    }
-    if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+    if (argc > 1 && is_option(argv[1], "-h", "--help")) {
         std::printf("Usage: %s <server_ip> [port]\n", program);
         std::fputs(help_text, stdout);
         return 0;
     }
+    const bool query = argc > 1 && is_option(argv[1], "-q", "--query");
+    const int first = query ? 2 : 1;  // where the server argument is
+    if (argc <= first) {
+        std::fprintf(stderr, "Usage: %s <server_ip> [port]\n", program);
+        std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
+        return 1;
+    }
 
-    const char* server = argv[1];
+    const char* server = argv[first];
     int port = default_port;
-    if (argc > 2 && !parse_port(argv[2], port)) {
-        std::fprintf(stderr, "Error: Invalid port: %s\n", argv[2]);
+    if (argc > first + 1 && !parse_port(argv[first + 1], port)) {
+        std::fprintf(stderr, "Error: Invalid port: %s\n", argv[first + 1]);
         return 1;
     }
     // An IPv6 address is written in brackets wherever a port may follow it.
@@ -77,6 +86,7 @@ int main(int argc, char* argv[])
     }
     char response[exchange_buffer_bytes];
     const std::size_t received = fetch_response(address, request, response, sizeof response);
+    const std::time_t arrived = std::time(nullptr);
 
     const date_search date = search_date(std::string_view(response, received));
     if (date.not_http) {
@@ -103,5 +113,5 @@ int main(int argc, char* argv[])
     std::time_t seconds = 0;
     if (!date_seconds(unfolded, complete, seconds))
         return 1;
-    return set_clock(seconds);
+    return query ? print_offset(seconds, arrived) : set_clock(seconds);
 }

@@ -19,7 +19,8 @@ teardown() {
 # clockpull ARGS...: run without any way to set the clock.
 clockpull() { run --separate-stderr unshare -U -r $EMULATOR "$CLOCKPULL" "$@"; }
 
-# faked ARGS...: the same, with settimeofday recorded into ./clock.
+# faked ARGS...: the same, with settimeofday recorded into ./clock (and time()
+# standing still at FAKECLOCK_NOW, when that is set).
 faked() {
     local preload=(env LD_PRELOAD="$FAKECLOCK")
     [ -z "$EMULATOR" ] || preload=(env QEMU_SET_ENV="LD_PRELOAD=$FAKECLOCK")
@@ -48,11 +49,13 @@ stub() {
 date_reply='HTTP/1.1 200 OK\r\nServer: stub\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\nContent-Length: 0\r\n\r\n'
 
 @test "usage and help" {
-    clockpull
-    [ "$status" -eq 1 ]
-    [ -z "$output" ]
-    [ "$stderr" = "Usage: $CLOCKPULL <server_ip> [port]
+    for args in "" "-q" "--query"; do
+        clockpull $args
+        [ "$status" -eq 1 ]
+        [ -z "$output" ]
+        [ "$stderr" = "Usage: $CLOCKPULL <server_ip> [port]
 Try '$CLOCKPULL --help' for more information." ]
+    done
 
     for args in "-h" "--help" "--help 127.0.0.1 80"; do
         clockpull $args
@@ -63,6 +66,7 @@ Usage: $CLOCKPULL <server_ip> [port]
 
 Options:
   -h, --help    Show this help message and exit
+  -q, --query   Print the server's time and the offset; set nothing
 
 Arguments:
   server_ip     The IP address of the time server
@@ -72,19 +76,21 @@ EOF
 }
 
 @test "arguments that are refused before connecting" {
-    for port in 0 65536 65616 -1 80abc abc '' 99999999999 ' 80' +80; do
-        clockpull 127.0.0.1 "$port"
-        [ "$status" -eq 1 ]
-        [ -z "$output" ]
-        expected="Error: Invalid port: $port"
-        [ "$stderr" = "${expected% }" ]  # bats drops the blank that ends the line for ''
-
-    done
-    for server in localhost -x 127.0.0.256 127.1 127.000.0.1 '[::1]' ::1%lo ''; do
-        clockpull "$server" 8080
-        [ "$status" -eq 1 ]
-        [ "$output" = "[*] Connecting to $server:8080..." ]
-        [ "$stderr" = "Invalid address / Address not supported: Invalid argument" ]
+    for mode in "" -q --query; do
+        for port in 0 65536 65616 -1 80abc abc '' 99999999999 ' 80' +80; do
+            clockpull $mode 127.0.0.1 "$port"
+            [ "$status" -eq 1 ]
+            [ -z "$output" ]
+            expected="Error: Invalid port: $port"
+            [ "$stderr" = "${expected% }" ]  # bats drops the blank that ends the line for ''
+        done
+        # After -q, -h and -q are servers, not options.
+        for server in localhost -x ${mode:+-h -q} 127.0.0.256 127.1 127.000.0.1 '[::1]' ::1%lo ''; do
+            clockpull $mode "$server" 8080
+            [ "$status" -eq 1 ]
+            [ "$output" = "[*] Connecting to $server:8080..." ]
+            [ "$stderr" = "Invalid address / Address not supported: Invalid argument" ]
+        done
     done
 }
 
@@ -189,7 +195,7 @@ Date after the header block|no|'HTTP/1.1 200 OK\r\nServer: stub\r\n\r\n' 'Date: 
 EOF
 }
 
-@test "server replies: what is printed, the exit status and the second set" {
+@test "server replies: what is printed, the exit status and the second set or queried" {
     # Fill the 4095-byte buffer so that it ends inside the seconds of the
     # Date, or right after a whole Date line that a folded line continues.
     cut=$(printf 'X-Pad: %04039d\\r\\n' 0)
@@ -197,18 +203,36 @@ EOF
     date='Sun, 06 Nov 1994 08:49:37 GMT'
     parse_error='Error: Failed to parse date string.'
     shopt -s extglob
+    # Each reply is asked for twice: to set the clock, and with -q, which
+    # prints the second and its offset from the local clock instead (with a
+    # second of slack either side) and fails in the same way.
     while IFS='|' read -r name parts want_status want_clock want_value want_stderr; do
-        rm -f clock
-        eval "stub $parts"
-        clockpull_faked 127.0.0.1 "$port"
-        shown=$(sed -n 's/^\[\*\] Server Time String: //p' <<< "$output")
-        [ -e clock ] && got_clock=$(cut -d' ' -f1 clock) || got_clock=-
         eval "want_value=\"$want_value\" want_stderr=\"$want_stderr\""
-        if [ "$status" -ne "$want_status" ] || [ "$got_clock" != "$want_clock" ] ||
-            [ "$shown" != "$want_value" ] || [[ "$stderr" != $want_stderr ]]; then
-            printf '%s:\n  status %s clock %s value [%s]\n  stderr [%s]\n' "$name" "$status" "$got_clock" "$shown" "$stderr" >&2
-            return 1
-        fi
+        for mode in set query; do
+            rm -f clock
+            eval "stub $parts"
+            before=$(date +%s)
+            if [ "$mode" = set ]; then clockpull_faked 127.0.0.1 "$port"; else clockpull_faked -q 127.0.0.1 "$port"; fi
+            after=$(date +%s)
+            shown=$(sed -n 's/^\[\*\] Server Time String: //p' <<< "$output")
+            stamp=$(sed -n 's/^\[\*\] Server timestamp: //p' <<< "$output")
+            offset=$(sed -n 's/^\[\*\] Offset: \([-+][0-9]*\) s$/\1/p' <<< "$output")
+            [ -e clock ] && got_clock=$(cut -d' ' -f1 clock) || got_clock=-
+            ok=yes
+            [ "$status" -eq "$want_status" ] && [ "$shown" = "$want_value" ] && [[ "$stderr" == $want_stderr ]] || ok=no
+            if [ "$mode" = set ]; then
+                [ "$got_clock" = "$want_clock" ] && [ -z "$stamp$offset" ] || ok=no
+            else
+                [ "$got_clock" = - ] && [ "$stamp" = "${want_clock#-}" ] && [[ "$output" != *Setting* ]] || ok=no
+                [ "$want_clock" = - ] || { [ -n "$offset" ] && [ $((offset)) -ge $((want_clock - after - 1)) ] &&
+                    [ $((offset)) -le $((want_clock - before + 1)) ]; } || ok=no
+            fi
+            if [ "$ok" = no ]; then
+                printf '%s (%s):\n  status %s clock %s value [%s]\n  stderr [%s]\n  output [%s]\n' "$name" "$mode" \
+                    "$status" "$got_clock" "$shown" "$stderr" "$output" >&2
+                return 1
+            fi
+        done
     done <<'EOF'
 IMF-fixdate|"HTTP/1.1 200 OK\r\nDate: $date\r\n\r\n"|0|784111777|$date|
 RFC 850 date|'HTTP/1.1 200 OK\r\nDate: Sunday, 06-Nov-94 08:49:37 GMT\r\n\r\n'|0|784111777|Sunday, 06-Nov-94 08:49:37 GMT|
@@ -327,6 +351,61 @@ EOF
     [ "$(cat first)" = "[*] Connecting to 127.0.0.1:$port..." ]
     [ "$(cat clock)" = "784111777 0 null" ]
     [ ! -s err ]
+}
+
+@test "query mode: the server's second and the offset from the local clock, nothing set" {
+    # time() stands still at FAKECLOCK_NOW, so the offset is exact.
+    while read -r now offset; do
+        rm -f clock
+        stub "$date_reply"
+        FAKECLOCK_NOW=$now clockpull_faked -q 127.0.0.1 "$port"
+        [ "$status" -eq 0 ]
+        [ -z "$stderr" ]
+        [ ! -e clock ]
+        diff <(printf '%s\n' "$output") - <<EOF
+[*] Connecting to 127.0.0.1:$port...
+[*] Sending HTTP HEAD request...
+[*] Server Time String: Sun, 06 Nov 1994 08:49:37 GMT
+[*] Server timestamp: 784111777
+[*] Offset: $offset
+EOF
+    done <<'EOF'
+784111774 +3 s
+784111777 +0 s
+784111778 -1 s
+0 +784111777 s
+1700000000 -915888223 s
+EOF
+
+    # A real server's Date is now: the offset is within a second of zero.
+    # No privilege is needed, and none is asked for.
+    mkdir www
+    timeout 60 python3 -u -m http.server 0 --bind 127.0.0.1 --directory www > server.log 2>&1 &
+    server_pid=$!
+    for _ in $(seq 100); do grep -q 'port [0-9]' server.log && break; sleep 0.1; done
+    port=$(grep -oE 'port [0-9]+' server.log | head -n 1 | cut -d' ' -f2)
+    [ -n "$port" ]
+    for run in privileged unprivileged; do
+        rm -f clock
+        before=$(date +%s)
+        if [ "$run" = privileged ]; then
+            clockpull_faked --query 127.0.0.1 "$port"
+        else
+            clockpull --query 127.0.0.1 "$port"
+        fi
+        after=$(date +%s)
+        [ "$status" -eq 0 ]
+        [ -z "$stderr" ]
+        [ ! -e clock ]
+        stamp=$(sed -n 's/^\[\*\] Server timestamp: //p' <<< "$output")
+        [ "$stamp" -ge "$before" ]
+        [ "$stamp" -le "$after" ]
+        [[ "$(tail -n 1 <<< "$output")" =~ ^\[\*\]\ Offset:\ ([-+][0-9]+)\ s$ ]]
+        offset=${BASH_REMATCH[1]}
+        [ $((offset)) -ge -1 ]
+        [ $((offset)) -le 1 ]
+        [ "$(wc -l <<< "$output")" -eq 5 ]
+    done
 }
 
 @test "the second set does not depend on the zone database" {
