@@ -46,6 +46,16 @@ stub() {
     wait_port port
 }
 
+# real_server: Python's http.server on a free loopback port, with its Date of now.
+real_server() {
+    mkdir www
+    timeout 60 python3 -u -m http.server 0 --bind 127.0.0.1 --directory www > server.log 2>&1 &
+    server_pid=$!
+    for _ in $(seq 100); do grep -q 'port [0-9]' server.log && break; sleep 0.1; done
+    port=$(grep -oE 'port [0-9]+' server.log | head -n 1 | cut -d' ' -f2)
+    [ -n "$port" ]
+}
+
 date_reply='HTTP/1.1 200 OK\r\nServer: stub\r\nDate: Sun, 06 Nov 1994 08:49:37 GMT\r\nContent-Length: 0\r\n\r\n'
 
 @test "usage and help" {
@@ -104,12 +114,7 @@ EOF
 }
 
 @test "a real HTTP server's Date sets the clock to that second" {
-    mkdir www
-    timeout 60 python3 -u -m http.server 0 --bind 127.0.0.1 --directory www > server.log 2>&1 &
-    server_pid=$!
-    for _ in $(seq 100); do grep -q 'port [0-9]' server.log && break; sleep 0.1; done
-    port=$(grep -oE 'port [0-9]+' server.log | head -n 1 | cut -d' ' -f2)
-    [ -n "$port" ]
+    real_server
 
     clockpull_faked 127.0.0.1 "$port"
     [ "$status" -eq 0 ]
@@ -379,12 +384,7 @@ EOF
 
     # A real server's Date is now: the offset is within a second of zero.
     # No privilege is needed, and none is asked for.
-    mkdir www
-    timeout 60 python3 -u -m http.server 0 --bind 127.0.0.1 --directory www > server.log 2>&1 &
-    server_pid=$!
-    for _ in $(seq 100); do grep -q 'port [0-9]' server.log && break; sleep 0.1; done
-    port=$(grep -oE 'port [0-9]+' server.log | head -n 1 | cut -d' ' -f2)
-    [ -n "$port" ]
+    real_server
     for run in privileged unprivileged; do
         rm -f clock
         before=$(date +%s)
