@@ -213,9 +213,9 @@ EOF
     # second of slack either side) and fails in the same way.
     while IFS='|' read -r name parts want_status want_clock want_value want_stderr; do
         eval "want_value=\"$want_value\" want_stderr=\"$want_stderr\""
+        eval "stub --connections 2 $parts"
         for mode in set query; do
             rm -f clock
-            eval "stub $parts"
             before=$(date +%s)
             if [ "$mode" = set ]; then clockpull_faked 127.0.0.1 "$port"; else clockpull_faked -q 127.0.0.1 "$port"; fi
             after=$(date +%s)
@@ -360,9 +360,9 @@ EOF
 
 @test "query mode: the server's second and the offset from the local clock, nothing set" {
     # time() stands still at FAKECLOCK_NOW, so the offset is exact.
+    stub --connections 5 "$date_reply"
     while read -r now offset; do
         rm -f clock
-        stub "$date_reply"
         FAKECLOCK_NOW=$now clockpull_faked -q 127.0.0.1 "$port"
         [ "$status" -eq 0 ]
         [ -z "$stderr" ]

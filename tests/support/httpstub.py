@@ -8,6 +8,8 @@ one connection, saves the request bytes to REQFILE, then sends each PART
 (backslash escapes such as \\r\\n and \\x00 are decoded) and closes. With no
 PART it closes without sending anything.
 
+  --connections N  serve N connections one after the other, the same way
+
   --pause S    wait S seconds between parts
   --trickle S  send the parts one byte at a time, S seconds apart
   --hold S     stay connected S seconds after the parts instead of closing
@@ -28,6 +30,7 @@ def main():
     args = sys.argv[3:]
     pause = trickle = hold = 0.0
     reset = ipv6 = False
+    connections = 1
     while args[:1] and args[0].startswith("--"):
         option = args.pop(0)
         if option == "--pause":
@@ -40,6 +43,8 @@ def main():
             reset = True
         elif option == "--ipv6":
             ipv6 = True
+        elif option == "--connections":
+            connections = int(args.pop(0))
     parts = [a.encode("latin-1").decode("unicode_escape").encode("latin-1") for a in args]
     if trickle:
         parts = [bytes([b]) for b in b"".join(parts)]
@@ -54,11 +59,16 @@ def main():
         f.write(str(server.getsockname()[1]))
     os.rename(port_file + ".tmp", port_file)
 
-    conn, _ = server.accept()
+    for _ in range(connections):
+        serve(server.accept()[0], request_file, parts, pause, hold, reset)
+    server.close()
+
+
+def serve(conn, request_file, parts, pause, hold, reset):
+    """Saves the request of one connection, answers it with the parts and closes it."""
     if reset:
         conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         conn.close()
-        server.close()
         return
     conn.settimeout(5)
     request = b""
@@ -81,7 +91,6 @@ def main():
     except OSError:
         pass  # the client may close once it has what it needs
     conn.close()
-    server.close()
 
 
 main()
