@@ -107,9 +107,9 @@ bool fields_in_range(const std::tm& tm)
 //   Sunday, 06-Nov-94 08:49:37 GMT    (two-digit year: 69-99 are 19xx, 00-68 are 20xx)
 //   Sun Nov  6 08:49:37 1994          (asctime, always GMT)
 // Weekday names may be short or long, month names are three letters, both in
-// any case, and blanks may be repeated; the weekday is not checked against the date. A zone, where given,
-// must be GMT or UTC. Anything else, such as a control byte, an impossible
-// date or trailing text, is refused.
+// any case, and blanks may be repeated; the weekday is not checked against
+// the date. A zone, where given, must be GMT or UTC. Anything else, such as a
+// control byte, an impossible date or trailing text, is refused.
 bool parse_http_date(std::string_view value, std::tm& tm)
 {
     tm = std::tm{};
