@@ -1,0 +1,176 @@
+// The comparison itself: every reference frame against the capture frame
+// the alignment lines up with it; a run of mismatches is corrupted samples
+// unless the frames after it agree at another offset (frames dropped or
+// repeated). The sums the diagnosis needs are kept on the way.
+#include "compare/streams.h"
+
+namespace {
+
+constexpr long long block_frames = 16;       // frames compared at a time on a matching stretch
+constexpr int max_block_channels = 256;
+constexpr long long first_backoff = 16;      // frames before a realignment is looked for again
+constexpr long long last_backoff = 65536;
+
+// When the next mismatch is looked into: the alignment was seen to hold up
+// to trusted, and a failed search waits until next_search.
+struct realign_state {
+    long long trusted = 0;
+    long long next_search = 0;
+    long long backoff = first_backoff;
+};
+
+void record_event(std::array<frame_event, reference_events>& events, long long& runs, long long& frames, long long at,
+                  long long count)
+{
+    if (runs < static_cast<long long>(events.size()))
+        events[static_cast<std::size_t>(runs)] = {at, count};
+    ++runs;
+    frames += count;
+}
+
+// How many whole runs of 16 frames from reference frame i and capture frame
+// q match, compared without a branch per sample: most of a bit-exact
+// capture goes through here.
+long long matching_blocks(frame_stream& ref, long long i, frame_stream& cap, long long q)
+{
+    const int channels = ref.channels;
+    const long long samples = block_frames * channels;
+    long long done = 0;
+    while (channels <= max_block_channels && fill_to(ref, i + done + block_frames - 1) &&
+           fill_to(cap, q + done + block_frames - 1) && ((i + done) & (ring_frames - 1)) + block_frames <= ring_frames &&
+           ((q + done) & (ring_frames - 1)) + block_frames <= ring_frames) {
+        const std::int32_t* a = frame_at(ref, i + done);
+        const std::int32_t* b = frame_at(cap, q + done);
+        std::uint32_t differ = 0;
+        for (long long k = 0; k < samples; ++k)
+            differ |= static_cast<std::uint32_t>(a[k] ^ b[k]);
+        if (differ != 0)
+            break;
+        done += block_frames;
+    }
+    return done;
+}
+
+void count_mismatch(comparison& facts, const std::int32_t* expected, const std::int32_t* got, int channels,
+                    long long capture_frame)
+{
+    ++facts.mismatched;
+    for (int ch = 0; ch < channels; ++ch) {
+        const long long diff = std::llabs(static_cast<long long>(got[ch]) - expected[ch]);
+        facts.largest_difference = std::max(facts.largest_difference, diff);
+        if (!facts.have_mismatch && diff != 0) {
+            facts.have_mismatch = true;
+            facts.mismatch_frame = capture_frame;
+            facts.mismatch_channel = ch + 1;
+            facts.expected = expected[ch];
+            facts.got = got[ch];
+        }
+    }
+}
+
+// At a mismatch: whether the alignment goes on, and if not, the shift the
+// frames after it agree at (0 for none). Looks no more often than the
+// frames it has already seen, and backs off while searches find nothing, so
+// the cost stays linear.
+long long check_alignment(realign_state& state, frame_stream& ref, long long i, frame_stream& cap, long long q)
+{
+    if (q < state.trusted)
+        return 0;
+    const resumption resumed = alignment_resumes(ref, i, cap, q);
+    state.trusted = q + resumed.seen;
+    if (resumed.holds) {
+        state.backoff = first_backoff;
+        state.next_search = 0;
+        return 0;
+    }
+    if (q < state.next_search)
+        return 0;
+    const long long shift = realignment(ref, i, cap, q);
+    if (shift != 0) {
+        state = realign_state{};
+        return shift;
+    }
+    state.next_search = q + state.backoff;
+    state.backoff = std::min(2 * state.backoff, last_backoff);
+    return 0;
+}
+
+// The reference frames from i on, which the capture lacks: how many, and
+// whether any holds sound.
+void count_tail(comparison& facts, frame_stream& ref, long long i)
+{
+    for (const std::int32_t* frame = known_frame(ref, i); frame != nullptr; frame = known_frame(ref, ++i)) {
+        ++facts.missing_after;
+        facts.sound_after = facts.sound_after || has_sound(frame, ref.channels);
+    }
+}
+
+} // namespace
+
+void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, const channel_relation& relation)
+{
+    diagnosis_sums sums;
+    start_sums(sums, ref.channels, facts.precision, facts.by_relation ? &relation : nullptr);
+    long long i = std::max(0LL, -facts.offset);
+    long long q = i + facts.offset;
+    if (facts.aligned) {
+        facts.missing_before = i;
+        facts.sound_before = ref.onset < i;
+        // Frames before both files' first sound are silent in both.
+        const long long lead = std::min(ref.onset - i, cap.onset - q);
+        if (lead > 0) {
+            facts.compared += lead;
+            i += lead;
+            q += lead;
+        }
+    }
+    realign_state state;
+    while (facts.aligned) {
+        const std::int32_t* x = known_frame(ref, i);
+        const std::int32_t* y = known_frame(cap, q);
+        if (x == nullptr && i >= ref.begin)
+            break;  // the reference ended
+        if (y == nullptr && q >= cap.begin) {
+            count_tail(facts, ref, i);
+            break;
+        }
+        if (x == nullptr || y == nullptr) {  // no longer held
+            ++facts.uncompared_lead;
+            ++i;
+            ++q;
+            continue;
+        }
+        if (i >= ref.begin && q >= cap.begin && !sums.active) {
+            const long long run = matching_blocks(ref, i, cap, q);
+            add_matching(sums, ref, i, run);
+            facts.compared += run;
+            i += run;
+            q += run;
+            if (run > 0)
+                continue;
+        }
+        const bool same = frames_equal(x, y, ref.channels);
+        const long long shift = same || facts.by_relation ? 0 : check_alignment(state, ref, i, cap, q);
+        if (shift > 0)
+            record_event(facts.dropped, facts.dropped_runs, facts.dropped_frames, q, shift);
+        else if (shift < 0)
+            record_event(facts.repeated, facts.repeated_runs, facts.repeated_frames, q, -shift);
+        if (shift != 0) {
+            i += std::max(shift, 0LL);
+            q += std::max(-shift, 0LL);
+            continue;
+        }
+        ++facts.compared;
+        if (!same)
+            count_mismatch(facts, x, y, ref.channels, q);
+        add_frame(sums, ref, i, x, y, q, same);
+        ++i;
+        ++q;
+    }
+    while (fill_to(ref, ref.end))  // the reference to its end, for its length
+        ;
+    facts.reference.frames = ref.end;
+    facts.low_bits_set = cap.low_bits;
+    facts.capture_has_audio = cap.sample_or != 0 || cap.low_bits;
+    diagnose(facts, sums, cap.sample_or, ref.sample_or);
+}

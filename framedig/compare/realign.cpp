@@ -1,0 +1,78 @@
+// After a mismatch: corrupted samples differ, and the alignment goes on
+// after them (in silence too); only when it does not, a shift that the
+// frames after the mismatch agree at, with sound among them, means frames
+// dropped or repeated, and the smallest such shift is taken.
+#include "compare/streams.h"
+
+namespace {
+
+constexpr long long resume_frames = 4096;  // frames looked at to tell whether the alignment goes on
+constexpr long long resume_telling = 4;    // agreeing frames that tell offsets apart, to go on
+constexpr long long give_up_telling = 8;   // telling frames seen before a poor share of agreement says no
+constexpr long long shift_frames = 256;    // frames a shift must agree over to be taken
+constexpr long long shift_telling = 4;
+constexpr long long shift_budget = 1LL << 20;  // frames compared in one search at most
+
+// Whether the frames from reference frame i and capture frame q agree, with
+// telling frames among them, until either file ends or enough are seen.
+// Adds the frames it compared to work.
+bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q, long long& work)
+{
+    long long telling = 0;
+    const std::int32_t* before = known_frame(ref, i - 1);
+    for (long long t = 0; t < shift_frames; ++t) {
+        ++work;
+        const std::int32_t* x = known_frame(ref, i + t);
+        const std::int32_t* y = known_frame(cap, q + t);
+        if (x == nullptr || y == nullptr)
+            return telling > 0;
+        if (!frames_equal(x, y, ref.channels))
+            return false;
+        telling += informative(x, before, ref.channels) ? 1 : 0;
+        if (telling >= shift_telling)
+            return true;
+        before = x;
+    }
+    return false;
+}
+
+} // namespace
+
+resumption alignment_resumes(frame_stream& ref, long long i, frame_stream& cap, long long q)
+{
+    long long telling = 0;
+    long long agreeing = 0;
+    const std::int32_t* before_ref = known_frame(ref, i - 1);
+    const std::int32_t* before_cap = known_frame(cap, q - 1);
+    for (long long t = 0; t < resume_frames; ++t) {
+        const std::int32_t* x = known_frame(ref, i + t);
+        const std::int32_t* y = known_frame(cap, q + t);
+        if (x == nullptr || y == nullptr)
+            return {true, t};
+        if (informative(x, before_ref, ref.channels) || informative(y, before_cap, cap.channels)) {
+            ++telling;
+            agreeing += frames_equal(x, y, ref.channels) ? 1 : 0;
+            if (agreeing >= resume_telling && 4 * agreeing >= telling)
+                return {true, t + 1};
+            if (telling >= give_up_telling && 4 * agreeing < telling)
+                return {false, t + 1};
+        }
+        before_ref = x;
+        before_cap = y;
+    }
+    return {true, resume_frames};  // nothing tells of a shift: silence, or a flat stretch
+}
+
+long long realignment(frame_stream& ref, long long i, frame_stream& cap, long long q)
+{
+    fill_to(ref, i + search_frames + shift_frames);
+    fill_to(cap, q + search_frames + shift_frames);
+    long long work = 0;
+    for (long long s = 1; s <= search_frames && work < shift_budget; ++s) {
+        if (shift_holds(ref, i + s, cap, q, work))
+            return s;
+        if (shift_holds(ref, i, cap, q + s, work))
+            return -s;
+    }
+    return 0;
+}
