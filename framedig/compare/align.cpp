@@ -8,6 +8,9 @@
 
 namespace {
 
+constexpr long long silent_lead = 64;     // silent frames before a capture's first sound that make it an onset
+constexpr long long strict_telling = 16;  // first telling frames that must agree without that silence
+
 // The onsets hypothesis has one candidate, so a capture with many corrupted
 // frames is still aligned; a candidate found by searching must hold nearly
 // everywhere.
@@ -64,8 +67,10 @@ agreement agree(frame_stream& ref, long long i, frame_stream& cap, long long q, 
             break;
         ++a.compared;
         if (informative(x, before_ref, ref.channels) || informative(y, before_cap, cap.channels)) {
+            const bool equal = frames_equal(x, y, ref.channels);
+            a.leading += equal && a.leading == a.informative ? 1 : 0;
+            a.agreeing += equal ? 1 : 0;
             ++a.informative;
-            a.agreeing += frames_equal(x, y, ref.channels) ? 1 : 0;
         }
         before_ref = x;
         before_cap = y;
@@ -83,27 +88,38 @@ void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_rela
         facts.offset = 0;
         return;
     }
+    // A capture that starts with sound may have begun anywhere inside the
+    // reference's sound: its first frames must all agree (a periodic
+    // reference fits often enough to pass the looser test), and the period
+    // says how far the offset is known.
+    const bool onset = cap.onset - cap.first >= silent_lead;
+    const agreement at_onsets = agree(ref, ref.onset, cap, cap.onset, onset_telling);
     facts.offset = cap.onset - ref.onset;
-    facts.aligned = onsets_agree(agree(ref, ref.onset, cap, cap.onset, onset_telling));
-    if (facts.aligned)
+    facts.aligned = onsets_agree(at_onsets) && (onset || at_onsets.leading >= std::min(at_onsets.informative, strict_telling));
+    if (facts.aligned) {
+        facts.period = onset ? 0 : reference_period(ref, ref.onset);
         return;
-    // Equal samples win over a relation; trying both needs one file read
-    // again (or both, when the relation comes last), which only a file that
-    // can be positioned allows.
+    }
+    // Through a stage in the path the onsets still line up, before anything
+    // a periodic reference fits elsewhere; a capture that began inside the
+    // reference is searched for first. Trying both needs a file read again
+    // (or both, when the relation comes last), which only a file that can be
+    // positioned allows.
     long long related = 0;
     const bool rewindable = ref.origin >= 0 && cap.origin >= 0;
-    bool found = !rewindable && relate_channels(ref, cap, relation, related);
-    if (found && !plain(relation, ref.channels, ref, cap, related)) {
+    bool found = (onset || !rewindable) && relate_channels(ref, cap, relation, related);
+    if (found && (onset || !plain(relation, ref.channels, ref, cap, related))) {
         use_relation(facts, related);
+        facts.by_relation = !plain(relation, ref.channels, ref, cap, related);
         return;
     }
     if (search(ref, cap, facts.offset)) {
         facts.aligned = true;
         // A capture that began inside a periodic stretch fits every period.
-        facts.period = facts.offset > cap.onset - ref.onset ? 0 : reference_period(ref, cap.onset - facts.offset);
+        facts.period = onset || facts.offset > cap.onset - ref.onset ? 0 : reference_period(ref, cap.onset - facts.offset);
         return;
     }
-    if (rewindable && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset)) {
+    if (!onset && rewindable && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset)) {
         found = relate_channels(ref, cap, relation, related);
         if (found && !plain(relation, ref.channels, ref, cap, related)) {
             use_relation(facts, related);

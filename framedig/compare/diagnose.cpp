@@ -17,6 +17,7 @@ constexpr long long least_samples = 16;  // samples a relation must hold over
 struct channel_verdict {
     bool started = false;    // it differs from the reference somewhere
     bool explained = false;  // by the channel map, the skew, a fit or the word length
+    bool fitted = false;     // a line fits its samples: it relates to the reference
     bool small = false;      // a fit with unity gain and no offset: the differences are noise-like
     bool inverted = false;
     bool has_gain = false;
@@ -45,6 +46,7 @@ void fit_channel(const channel_sums& sums, double quantum, channel_verdict& verd
     if (!sums.started || sums.differing == 0 || sums.n < least_samples || !fit_line(sums, verdict.fit) ||
         verdict.fit.rms > fit_tolerance * quantum)
         return;
+    verdict.fitted = true;
     verdict.gain_db = 20 * std::log10(std::fabs(verdict.fit.gain));
     verdict.inverted = verdict.fit.gain < 0;
     verdict.has_gain = std::fabs(verdict.gain_db) >= unity_gain_db;
@@ -148,18 +150,18 @@ void diagnose(comparison& facts, const diagnosis_sums& sums, std::uint32_t captu
     add_gains(facts, verdicts, sums.channels);
     if (lowest > lowest_bit(reference_or))
         add_word_length(facts, sums, verdicts, lowest);
-    bool any_explained = false;
+    bool related = false;
     for (int c = 0; c < sums.channels; ++c) {
         const channel_verdict& v = verdicts[static_cast<std::size_t>(c)];
         if (v.has_offset)
             add(facts, diagnosis_kind::dc_offset, c + 1, std::llround(v.fit.offset));
-        any_explained = any_explained || v.explained;
+        related = related || v.explained || v.fitted;
     }
     for (int c = 0; sums.mapped && c < sums.channels; ++c) {
         const auto ch = static_cast<std::size_t>(c);
         if (sums.relation.skew[ch] != 0 && (verdicts[ch].explained || !verdicts[ch].started))
             add(facts, diagnosis_kind::skew, c + 1, sums.relation.skew[ch]);
     }
-    if (sums.mapped && !any_explained)
+    if (sums.mapped && !related)
         add(facts, diagnosis_kind::unrelated, 0);
 }

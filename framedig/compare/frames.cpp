@@ -165,7 +165,7 @@ void start_capture(frame_stream& s, capture_layout& layout)
     const long long skip = std::min(phase + first * channels - layout.skipped,
                                     static_cast<long long>(s.io_len / word_bytes));
     s.io_pos = static_cast<std::size_t>(skip) * word_bytes;
-    s.first = s.begin = s.end = first;
+    s.begin = s.end = first;  // the frames before, all zero words, are silent
     if (s.origin >= 0)
         s.origin += phase * static_cast<long long>(word_bytes);
     // The non-audio bit: status bit 1, the C bit of channel 1 in a block's second frame.

@@ -10,15 +10,17 @@ constexpr long long resume_frames = 4096;  // frames looked at to tell whether t
 constexpr long long resume_telling = 4;    // agreeing frames that tell offsets apart, to go on
 constexpr long long give_up_telling = 8;   // telling frames seen before a poor share of agreement says no
 constexpr long long shift_frames = 256;    // frames a shift must agree over to be taken
-constexpr long long shift_telling = 4;
+constexpr long long shift_telling = 16;
+constexpr long long shift_misses = 2;      // corrupted frames a shift may still have (a click at the drop)
 constexpr long long shift_budget = 1LL << 20;  // frames compared in one search at most
 
-// Whether the frames from reference frame i and capture frame q agree, with
-// telling frames among them, until either file ends or enough are seen.
-// Adds the frames it compared to work.
+// Whether the frames from reference frame i and capture frame q agree, but
+// for a click or two, with telling frames among them, until either file ends
+// or enough are seen. Adds the frames it compared to work.
 bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q, long long& work)
 {
     long long telling = 0;
+    long long missed = 0;
     const std::int32_t* before = known_frame(ref, i - 1);
     for (long long t = 0; t < shift_frames; ++t) {
         ++work;
@@ -26,9 +28,10 @@ bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q,
         const std::int32_t* y = known_frame(cap, q + t);
         if (x == nullptr || y == nullptr)
             return telling > 0;
-        if (!frames_equal(x, y, ref.channels))
+        const bool equal = frames_equal(x, y, ref.channels);
+        if (!equal && (++missed > shift_misses || telling == 0))
             return false;
-        telling += informative(x, before, ref.channels) ? 1 : 0;
+        telling += equal && informative(x, before, ref.channels) ? 1 : 0;
         if (telling >= shift_telling)
             return true;
         before = x;
@@ -52,9 +55,9 @@ resumption alignment_resumes(frame_stream& ref, long long i, frame_stream& cap, 
         if (informative(x, before_ref, ref.channels) || informative(y, before_cap, cap.channels)) {
             ++telling;
             agreeing += frames_equal(x, y, ref.channels) ? 1 : 0;
-            if (agreeing >= resume_telling && 4 * agreeing >= telling)
+            if (agreeing >= resume_telling && 2 * agreeing >= telling)
                 return {true, t + 1};
-            if (telling >= give_up_telling && 4 * agreeing < telling)
+            if (telling >= give_up_telling && 2 * agreeing < telling)
                 return {false, t + 1};
         }
         before_ref = x;

@@ -23,7 +23,7 @@ struct frame_stream {
     long long origin = -1;      // file offset of frame 0; -1 when the file cannot be positioned
     heap_array<std::int32_t> ring;
     heap_array<std::int32_t> zero;  // a silent frame
-    long long first = 0;  // the first frame
+    long long first = 0;  // the first frame (frames before the first read are all zero words)
     long long begin = 0;  // frames held: [begin, end)
     long long end = 0;
     bool ended = false;   // no more whole frames to read
@@ -104,6 +104,7 @@ struct channel_relation {
 struct agreement {
     long long informative = 0;  // frames that tell offsets apart
     long long agreeing = 0;     // of those, the ones equal in both
+    long long leading = 0;      // of those, the ones before the first that differs
     long long compared = 0;
 };
 // Compares until n frames tell offsets apart, within confirm_frames.
