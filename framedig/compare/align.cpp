@@ -58,18 +58,18 @@ void use_relation(comparison& facts, long long offset)
 agreement agree(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n)
 {
     agreement a;
-    const std::int32_t* before_ref = known_frame(ref, i - 1);
-    const std::int32_t* before_cap = known_frame(cap, q - 1);
+    const std::int32_t* before_ref = frame_before(ref, i);
+    const std::int32_t* before_cap = frame_before(cap, q);
     for (long long t = 0; t < confirm_frames && a.informative < n; ++t) {
         const std::int32_t* x = known_frame(ref, i + t);
         const std::int32_t* y = known_frame(cap, q + t);
         if (x == nullptr || y == nullptr)
             break;
         ++a.compared;
-        if (informative(x, before_ref, ref.channels) || informative(y, before_cap, cap.channels)) {
-            const bool equal = frames_equal(x, y, ref.channels);
-            a.leading += equal && a.leading == a.informative ? 1 : 0;
-            a.agreeing += equal ? 1 : 0;
+        const frame_match m = match_frames(x, before_ref, y, before_cap, ref.channels);
+        if (m.telling) {
+            a.leading += m.equal && a.leading == a.informative ? 1 : 0;
+            a.agreeing += m.equal ? 1 : 0;
             ++a.informative;
         }
         before_ref = x;

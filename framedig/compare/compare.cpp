@@ -4,12 +4,15 @@
 // repeated). The sums the diagnosis needs are kept on the way.
 #include "compare/streams.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr long long block_frames = 16;       // frames compared at a time on a matching stretch
 constexpr int max_block_channels = 256;
 constexpr long long first_backoff = 16;      // frames before a realignment is looked for again
 constexpr long long last_backoff = 65536;
+constexpr long long stretch_frames = 256;    // frames compared one by one at a time
 
 // When the next mismatch is looked into: the alignment was seen to hold up
 // to trusted, and a failed search waits until next_search.
@@ -68,15 +71,12 @@ void count_mismatch(comparison& facts, const std::int32_t* expected, const std::
     }
 }
 
-// At a mismatch: whether the alignment goes on, and if not, the shift the
-// frames after it agree at (0 for none). Looks no more often than the
-// frames it has already seen, and backs off while searches find nothing, so
-// the cost stays linear.
-long long check_alignment(realign_state& state, frame_stream& ref, long long i, frame_stream& cap, long long q)
+// At a mismatch the alignment was seen to go on, or not: if not, the shift
+// that the frames after it agree at (0 for none). Searches back off while
+// they find nothing, so the cost stays linear.
+long long after_mismatch(realign_state& state, const resumption& resumed, frame_stream& ref, long long i, frame_stream& cap,
+                         long long q)
 {
-    if (q < state.trusted)
-        return 0;
-    const resumption resumed = alignment_resumes(ref, i, cap, q);
     state.trusted = q + resumed.seen;
     if (resumed.holds) {
         state.backoff = first_backoff;
@@ -93,6 +93,62 @@ long long check_alignment(realign_state& state, frame_stream& ref, long long i, 
     state.next_search = q + state.backoff;
     state.backoff = std::min(2 * state.backoff, last_backoff);
     return 0;
+}
+
+// How many frames from reference frame i and capture frame q both rings
+// hold in one piece, up to stretch_frames.
+long long held_stretch(const frame_stream& ref, long long i, const frame_stream& cap, long long q)
+{
+    if (i < ref.begin || q < cap.begin || i >= ref.end || q >= cap.end)
+        return 0;
+    return std::min({stretch_frames, ref.end - i, cap.end - q, ring_frames - (i & (ring_frames - 1)),
+                     ring_frames - (q & (ring_frames - 1))});
+}
+
+// Compares the n frames held from reference frame i and capture frame q one
+// by one, up to a shift (which it sets); returns the frames compared. Whether
+// the alignment goes on after a mismatch is read from the frames after it,
+// which this pass has already looked at.
+long long compare_stretch(comparison& facts, diagnosis_sums& sums, realign_state& state, frame_stream& ref, long long i,
+                          frame_stream& cap, long long q, long long n, long long& shift)
+{
+    constexpr std::uint8_t equal = 1;
+    constexpr std::uint8_t telling = 2;
+    const int channels = ref.channels;
+    const std::int32_t* expected = frame_at(ref, i);
+    const std::int32_t* got = frame_at(cap, q);
+    std::array<std::uint8_t, stretch_frames> seen{};
+    const std::int32_t* before_ref = frame_before(ref, i);
+    const std::int32_t* before_cap = frame_before(cap, q);
+    for (long long k = 0; k < n; ++k) {
+        const frame_match m = match_frames(expected + k * channels, before_ref, got + k * channels, before_cap, channels);
+        seen[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>((m.equal ? equal : 0) | (m.telling ? telling : 0));
+        before_ref = expected + k * channels;
+        before_cap = got + k * channels;
+    }
+    std::array<bool, stretch_frames> same{};
+    long long k = 0;
+    for (; k < n; ++k) {
+        same[static_cast<std::size_t>(k)] = (seen[static_cast<std::size_t>(k)] & equal) != 0;
+        if (same[static_cast<std::size_t>(k)])
+            continue;
+        if (!facts.by_relation && q + k >= state.trusted) {
+            resume_tally tally;
+            int verdict = 0;
+            long long j = k;
+            for (; j < n && verdict == 0; ++j)
+                verdict = resume_verdict(tally, (seen[static_cast<std::size_t>(j)] & telling) != 0,
+                                         (seen[static_cast<std::size_t>(j)] & equal) != 0);
+            const resumption resumed = verdict != 0 ? resumption{verdict > 0, j - k} : alignment_resumes(ref, i + k, cap, q + k);
+            shift = after_mismatch(state, resumed, ref, i + k, cap, q + k);
+            if (shift != 0)
+                break;
+        }
+        count_mismatch(facts, expected + k * channels, got + k * channels, channels, q + k);
+    }
+    facts.compared += k;
+    add_frames(sums, ref, i, expected, got, q, k, same.data());
+    return k;
 }
 
 // The reference frames from i on, which the capture lacks: how many, and
@@ -149,24 +205,32 @@ void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, co
             if (run > 0)
                 continue;
         }
-        const bool same = frames_equal(x, y, ref.channels);
-        const long long shift = same || facts.by_relation ? 0 : check_alignment(state, ref, i, cap, q);
+        long long shift = 0;
+        long long step = held_stretch(ref, i, cap, q);
+        if (step > 0) {
+            step = compare_stretch(facts, sums, state, ref, i, cap, q, step, shift);
+        } else {  // a frame known to be silent, not held
+            const bool same = frames_equal(x, y, ref.channels);
+            if (!same && !facts.by_relation && q >= state.trusted)
+                shift = after_mismatch(state, alignment_resumes(ref, i, cap, q), ref, i, cap, q);
+            if (shift == 0) {
+                ++facts.compared;
+                if (!same)
+                    count_mismatch(facts, x, y, ref.channels, q);
+                add_frames(sums, ref, i, x, y, q, 1, &same);
+                step = 1;
+            }
+        }
+        i += step;
+        q += step;
         if (shift > 0)
             record_event(facts.dropped, facts.dropped_runs, facts.dropped_frames, q, shift);
         else if (shift < 0)
             record_event(facts.repeated, facts.repeated_runs, facts.repeated_frames, q, -shift);
-        if (shift != 0) {
-            i += std::max(shift, 0LL);
-            q += std::max(-shift, 0LL);
-            continue;
-        }
-        ++facts.compared;
-        if (!same)
-            count_mismatch(facts, x, y, ref.channels, q);
-        add_frame(sums, ref, i, x, y, q, same);
-        ++i;
-        ++q;
+        i += std::max(shift, 0LL);
+        q += std::max(-shift, 0LL);
     }
+    flush_sums(sums);
     while (fill_to(ref, ref.end))  // the reference to its end, for its length
         ;
     facts.reference.frames = ref.end;

@@ -35,6 +35,8 @@ void add(comparison& facts, diagnosis_kind kind, int channel, long long value = 
         facts.diagnoses[facts.diagnosed++] = {kind, channel, 0, value, -1, word_cut::truncated};
 }
 
+bool differs(const channel_sums& sums) { return sums.error_min != 0 || sums.error_max != 0; }
+
 int lowest_bit(std::uint32_t bits) { return bits == 0 ? 0 : std::countr_zero(bits); }
 
 // A line through captured against expected: polarity, gain and a constant,
@@ -42,8 +44,8 @@ int lowest_bit(std::uint32_t bits) { return bits == 0 ? 0 : std::countr_zero(bit
 void fit_channel(const channel_sums& sums, double quantum, channel_verdict& verdict)
 {
     verdict.started = sums.started;
-    verdict.explained = sums.started && sums.differing == 0;
-    if (!sums.started || sums.differing == 0 || sums.n < least_samples || !fit_line(sums, verdict.fit) ||
+    verdict.explained = sums.started && !differs(sums);
+    if (!sums.started || !differs(sums) || sums.n < least_samples || !fit_line(sums, verdict.fit) ||
         verdict.fit.rms > fit_tolerance * quantum)
         return;
     verdict.fitted = true;
@@ -66,8 +68,8 @@ void find_channel_map(comparison& facts, const diagnosis_sums& sums, verdict_arr
         const auto ch = static_cast<std::size_t>(c);
         const channel_sums& s = sums.channel[ch];
         int source = sums.mapped ? sums.relation.source[ch] : c;
-        for (int r = 0; !sums.mapped && s.started && s.differing > 0 && r < sums.channels; ++r) {
-            if (r != c && s.n >= least_samples && s.carries[static_cast<std::size_t>(r)] == s.n) {
+        for (int r = 0; !sums.mapped && s.started && differs(s) && r < sums.channels; ++r) {
+            if (r != c && s.may_carry && s.n >= least_samples && s.carries[static_cast<std::size_t>(r)] == s.n) {
                 source = r;
                 verdicts[ch].explained = true;
             }

@@ -4,11 +4,11 @@
 // dropped or repeated, and the smallest such shift is taken.
 #include "compare/streams.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr long long resume_frames = 4096;  // frames looked at to tell whether the alignment goes on
-constexpr long long resume_telling = 4;    // agreeing frames that tell offsets apart, to go on
-constexpr long long give_up_telling = 8;   // telling frames seen before a poor share of agreement says no
 constexpr long long shift_frames = 256;    // frames a shift must agree over to be taken
 constexpr long long shift_telling = 16;
 constexpr long long shift_misses = 2;      // corrupted frames a shift may still have (a click at the drop)
@@ -21,20 +21,22 @@ bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q,
 {
     long long telling = 0;
     long long missed = 0;
-    const std::int32_t* before = known_frame(ref, i - 1);
+    const std::int32_t* before_ref = frame_before(ref, i);
+    const std::int32_t* before_cap = frame_before(cap, q);
     for (long long t = 0; t < shift_frames; ++t) {
         ++work;
         const std::int32_t* x = known_frame(ref, i + t);
         const std::int32_t* y = known_frame(cap, q + t);
         if (x == nullptr || y == nullptr)
             return telling > 0;
-        const bool equal = frames_equal(x, y, ref.channels);
-        if (!equal && (++missed > shift_misses || telling == 0))
+        const frame_match m = match_frames(x, before_ref, y, before_cap, ref.channels);
+        if (!m.equal && (++missed > shift_misses || telling == 0))
             return false;
-        telling += equal && informative(x, before, ref.channels) ? 1 : 0;
+        telling += m.equal && m.telling ? 1 : 0;
         if (telling >= shift_telling)
             return true;
-        before = x;
+        before_ref = x;
+        before_cap = y;
     }
     return false;
 }
@@ -43,23 +45,21 @@ bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q,
 
 resumption alignment_resumes(frame_stream& ref, long long i, frame_stream& cap, long long q)
 {
-    long long telling = 0;
-    long long agreeing = 0;
-    const std::int32_t* before_ref = known_frame(ref, i - 1);
-    const std::int32_t* before_cap = known_frame(cap, q - 1);
+    resume_tally tally;
+    // Read ahead once: the frames held are taken straight from the rings.
+    fill_to(ref, i + resume_frames);
+    fill_to(cap, q + resume_frames);
+    const long long held = i > ref.begin && q > cap.begin ? std::min({ref.end - i, cap.end - q, resume_frames}) : 0;
+    const std::int32_t* before_ref = frame_before(ref, i);
+    const std::int32_t* before_cap = frame_before(cap, q);
     for (long long t = 0; t < resume_frames; ++t) {
-        const std::int32_t* x = known_frame(ref, i + t);
-        const std::int32_t* y = known_frame(cap, q + t);
+        const std::int32_t* x = t < held ? frame_at(ref, i + t) : known_frame(ref, i + t);
+        const std::int32_t* y = t < held ? frame_at(cap, q + t) : known_frame(cap, q + t);
         if (x == nullptr || y == nullptr)
             return {true, t};
-        if (informative(x, before_ref, ref.channels) || informative(y, before_cap, cap.channels)) {
-            ++telling;
-            agreeing += frames_equal(x, y, ref.channels) ? 1 : 0;
-            if (agreeing >= resume_telling && 2 * agreeing >= telling)
-                return {true, t + 1};
-            if (telling >= give_up_telling && 2 * agreeing < telling)
-                return {false, t + 1};
-        }
+        const frame_match m = match_frames(x, before_ref, y, before_cap, ref.channels);
+        if (const int verdict = resume_verdict(tally, m.telling, m.equal); verdict != 0)
+            return {verdict > 0, t + 1};
         before_ref = x;
         before_cap = y;
     }

@@ -90,6 +90,38 @@ bool has_sound(const std::int32_t* frame, int channels);
 // A frame that tells offsets apart: it holds sound and differs from the one before.
 bool informative(const std::int32_t* frame, const std::int32_t* before, int channels);
 
+// A reference frame x and a capture frame y compared, each with the frame
+// before it: whether they are equal, and whether either tells offsets apart.
+struct frame_match {
+    bool equal;
+    bool telling;
+};
+inline frame_match match_frames(const std::int32_t* x, const std::int32_t* x_before, const std::int32_t* y,
+                                const std::int32_t* y_before, int channels)
+{
+    std::uint32_t sound_x = 0;
+    std::uint32_t sound_y = 0;
+    std::uint32_t change_x = 0;
+    std::uint32_t change_y = 0;
+    std::uint32_t differ = 0;
+    for (int ch = 0; ch < channels; ++ch) {
+        const auto a = static_cast<std::uint32_t>(x[ch]);
+        const auto b = static_cast<std::uint32_t>(y[ch]);
+        sound_x |= a;
+        sound_y |= b;
+        change_x |= a ^ static_cast<std::uint32_t>(x_before[ch]);
+        change_y |= b ^ static_cast<std::uint32_t>(y_before[ch]);
+        differ |= a ^ b;
+    }
+    return {differ == 0, (sound_x != 0 && change_x != 0) || (sound_y != 0 && change_y != 0)};
+}
+// The frame before idx, for match_frames: silent before the file's start.
+inline const std::int32_t* frame_before(frame_stream& s, long long idx)
+{
+    const std::int32_t* frame = known_frame(s, idx - 1);
+    return frame != nullptr ? frame : s.zero.get();
+}
+
 // ---- Alignment (align.cpp, search.cpp, relate.cpp) ----
 
 // How each capture channel relates to the reference when they were aligned
@@ -132,6 +164,25 @@ struct resumption {
     bool holds;       // the current alignment goes on after the mismatch
     long long seen;   // capture frames looked at to tell
 };
+// The frames after a mismatch, one by one: the alignment goes on when enough
+// of those that tell offsets apart agree, and not when too few do.
+struct resume_tally {
+    long long telling = 0;
+    long long agreeing = 0;
+};
+inline constexpr long long resume_telling = 4;   // agreeing frames that tell offsets apart, to go on
+inline constexpr long long give_up_telling = 8;  // telling frames seen before a poor share of agreement says no
+// 1 when it goes on, -1 when it does not, 0 while it cannot yet tell.
+inline int resume_verdict(resume_tally& tally, bool telling, bool equal)
+{
+    if (!telling)
+        return 0;
+    ++tally.telling;
+    tally.agreeing += equal ? 1 : 0;
+    if (tally.agreeing >= resume_telling && 2 * tally.agreeing >= tally.telling)
+        return 1;
+    return tally.telling >= give_up_telling && 2 * tally.agreeing < tally.telling ? -1 : 0;
+}
 resumption alignment_resumes(frame_stream& ref, long long i, frame_stream& cap, long long q);
 // The smallest shift that the frames after a mismatch agree at, with sound:
 // s > 0 when s reference frames are missing from the capture, s < 0 when the
@@ -149,16 +200,19 @@ struct channel_sums {
     bool loud_before = false;    // a loud frame had matched before it began
     long long from_frame = 0;    // capture frame of the first mismatch
     long long n = 0;
-    long long differing = 0;
     std::int64_t sx = 0;
     std::int64_t sy = 0;
     wide sxx = 0;
     wide sxy = 0;
     wide syy = 0;
-    std::int32_t error_min = 0;  // of captured minus expected
+    std::int32_t error_min = 0;  // of captured minus expected: both 0 when every sample is equal
     std::int32_t error_max = 0;
     std::array<long long, max_diagnosed_channels> carries{};  // samples equal to reference channel r's
+    bool may_carry = true;       // another channel's samples, all of them so far
 };
+
+inline constexpr int pending_frames = 256;  // frames gathered before their sums are taken
+using pending_samples = std::array<std::int32_t, std::size_t{pending_frames} * max_diagnosed_channels>;
 
 struct diagnosis_sums {
     std::array<channel_sums, max_diagnosed_channels> channel{};
@@ -169,14 +223,24 @@ struct diagnosis_sums {
     std::int32_t loud = 0;          // a sample this large is loud
     channel_relation relation;
     bool mapped = false;            // channels compared through the relation
+    // Frames gathered (their first channels), summed in tight loops once
+    // they fill: the reference's, the samples each channel carries, the capture's.
+    pending_samples expected{};
+    pending_samples carried{};
+    pending_samples got{};
+    int pending = 0;
+    std::array<int, max_diagnosed_channels> pending_from{};  // where each channel's samples begin
 };
 
 void start_sums(diagnosis_sums& sums, int channels, int precision, const channel_relation* relation);
-// Adds capture frame q (got) against reference frame i (expected); same says they are equal.
-void add_frame(diagnosis_sums& sums, frame_stream& ref, long long i, const std::int32_t* expected, const std::int32_t* got,
-               long long q, bool same);
+// Adds n capture frames from q (got) against reference frames from i
+// (expected), one after the other in memory; same says which are equal.
+void add_frames(diagnosis_sums& sums, frame_stream& ref, long long i, const std::int32_t* expected, const std::int32_t* got,
+                long long q, long long n, const bool* same);
 // Adds n matching frames from reference frame i, all held, while no channel has begun.
 void add_matching(diagnosis_sums& sums, const frame_stream& ref, long long i, long long n);
+// Sums the samples still gathered.
+void flush_sums(diagnosis_sums& sums);
 // Fits captured = gain * expected + offset; false when the samples cannot tell.
 struct linear_fit {
     double gain;

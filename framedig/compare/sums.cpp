@@ -5,6 +5,7 @@
 // capture is.
 #include "compare/streams.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -66,56 +67,151 @@ void start_sums(diagnosis_sums& sums, int channels, int precision, const channel
     sums.mapped = relation != nullptr;
     if (relation != nullptr)
         sums.relation = *relation;
+    sums.pending_from.fill(pending_frames);
 }
 
-void add_frame(diagnosis_sums& sums, frame_stream& ref, long long i, const std::int32_t* expected, const std::int32_t* got,
-               long long q, bool same)
+void flush_sums(diagnosis_sums& sums)
 {
-    if (same && loud_frame(expected, ref.channels, sums.loud)) {
-        sums.loud_matched = true;
-        if (++sums.loud_clean >= period_end_frames && sums.active) {
-            for (channel_sums& channel : sums.channel)
-                channel.started = false;
-            sums.active = false;
-        }
-    } else if (!same) {
-        sums.loud_clean = 0;
-    }
-    if (same && !sums.active)
-        return;
+    const int n = sums.pending;
+    const int stride = sums.channels;
     for (int c = 0; c < sums.channels; ++c) {
         const auto ch = static_cast<std::size_t>(c);
         channel_sums& s = sums.channel[ch];
-        if (!s.started) {
-            if (got[c] == expected[c])
-                continue;
-            s = channel_sums{};
-            s.started = true;
-            s.loud_before = sums.loud_matched;
-            s.from_frame = q;
-            sums.active = true;
+        const std::int32_t* xs = (sums.mapped ? sums.carried : sums.expected).data() + c;
+        const std::int32_t* ys = sums.got.data() + c;
+        const int from = sums.pending_from[ch];
+        // 256 products of 24-bit samples fit 64 bits.
+        std::int64_t sx = 0;
+        std::int64_t sy = 0;
+        std::int64_t sxx = 0;
+        std::int64_t sxy = 0;
+        std::int64_t syy = 0;
+        std::int32_t error_min = s.error_min;
+        std::int32_t error_max = s.error_max;
+        for (int k = from; k < n; ++k) {
+            const std::int64_t x = xs[k * stride];
+            const std::int64_t y = ys[k * stride];
+            sx += x;
+            sy += y;
+            sxx += x * x;
+            sxy += x * y;
+            syy += y * y;
+            const auto error = static_cast<std::int32_t>(y - x);
+            error_min = std::min(error_min, error);
+            error_max = std::max(error_max, error);
         }
-        std::int32_t x = expected[c];
-        if (sums.mapped) {
-            const int source = sums.relation.source[ch];
-            const std::int32_t* frame = source < 0 ? nullptr : known_frame(ref, i - sums.relation.skew[ch]);
-            if (frame == nullptr)
-                continue;
-            x = frame[source];
+        s.n += std::max(0, n - from);
+        // Whether the channel carries another's samples, while it still may.
+        bool may_carry = false;
+        for (int r = 0; s.may_carry && r < sums.channels && from < n; ++r) {
+            const std::int32_t* rs = sums.expected.data() + r;
+            long long equal = 0;
+            for (int k = from; k < n; ++k)
+                equal += ys[k * stride] == rs[k * stride] ? 1 : 0;
+            s.carries[static_cast<std::size_t>(r)] += equal;
+            may_carry = may_carry || (r != c && s.carries[static_cast<std::size_t>(r)] == s.n);
         }
-        const std::int32_t y = got[c];
-        const std::int32_t error = y - x;
-        s.n += 1;
-        s.differing += error != 0 ? 1 : 0;
-        s.sx += x;
-        s.sy += y;
-        s.sxx += static_cast<std::int64_t>(x) * x;
-        s.sxy += static_cast<std::int64_t>(x) * y;
-        s.syy += static_cast<std::int64_t>(y) * y;
-        s.error_min = std::min(s.error_min, error);
-        s.error_max = std::max(s.error_max, error);
-        for (int r = 0; r < sums.channels; ++r)
-            s.carries[static_cast<std::size_t>(r)] += y == expected[r] ? 1 : 0;
+        s.may_carry = s.may_carry && (from >= n || may_carry);
+        s.error_min = error_min;
+        s.error_max = error_max;
+        s.sx += sx;
+        s.sy += sy;
+        s.sxx += sxx;
+        s.sxy += sxy;
+        s.syy += syy;
+        sums.pending_from[ch] = s.started ? 0 : pending_frames;
+    }
+    sums.pending = 0;
+}
+
+namespace {
+
+// A long stretch that matches ends the trouble: what follows is summed afresh.
+void end_trouble(diagnosis_sums& sums)
+{
+    for (channel_sums& channel : sums.channel)
+        channel.started = false;
+    sums.pending_from.fill(pending_frames);
+    sums.pending = 0;
+    sums.active = false;
+}
+
+// Channels that begin to differ in the run of n frames now gathered from
+// buffer place at on; loud_from is the first matching loud frame in it.
+void start_channels(diagnosis_sums& sums, const std::int32_t* expected, const std::int32_t* got, int channels, long long n,
+                    long long q, long long loud_from, bool loud_before)
+{
+    for (int c = 0; c < sums.channels; ++c) {
+        channel_sums& s = sums.channel[static_cast<std::size_t>(c)];
+        long long f = 0;
+        while (!s.started && f < n && got[f * channels + c] == expected[f * channels + c])
+            ++f;
+        if (s.started || f == n)
+            continue;
+        s = channel_sums{};
+        s.started = true;
+        s.loud_before = loud_before || loud_from < f;
+        s.from_frame = q + f;
+        sums.pending_from[static_cast<std::size_t>(c)] = sums.pending + static_cast<int>(f);
+        sums.active = true;
+    }
+}
+
+} // namespace
+
+void add_frames(diagnosis_sums& sums, frame_stream& ref, long long i, const std::int32_t* expected, const std::int32_t* got,
+                long long q, long long n, const bool* same)
+{
+    const int channels = ref.channels;
+    const int stride = sums.channels;
+    long long f = 0;
+    while (f < n) {
+        for (; !sums.active && f < n && same[f]; ++f)  // matching frames before any trouble
+            sums.loud_matched = sums.loud_matched || loud_frame(expected + f * channels, channels, sums.loud);
+        if (f == n)
+            return;
+        // From here every frame is gathered, up to the end, a full buffer or the trouble's end.
+        const long long room = std::min<long long>(n - f, pending_frames - sums.pending);
+        const bool loud_before = sums.loud_matched;
+        long long loud_from = room;
+        long long run = 0;
+        bool ended = false;
+        for (; run < room && !ended; ++run) {
+            const bool loud = same[f + run] && loud_frame(expected + (f + run) * channels, channels, sums.loud);
+            loud_from = loud && loud_from == room ? run : loud_from;
+            sums.loud_matched = sums.loud_matched || loud;
+            sums.loud_clean = same[f + run] ? sums.loud_clean + (loud ? 1 : 0) : 0;
+            ended = sums.active && sums.loud_clean >= period_end_frames;
+        }
+        if (ended) {
+            end_trouble(sums);
+            f += run;
+            continue;
+        }
+        start_channels(sums, expected + f * channels, got + f * channels, channels, run, q + f, loud_from, loud_before);
+        std::int32_t* to_expected = sums.expected.data() + sums.pending * stride;
+        std::int32_t* to_got = sums.got.data() + sums.pending * stride;
+        if (stride == channels) {
+            std::copy(expected + f * channels, expected + (f + run) * channels, to_expected);
+            std::copy(got + f * channels, got + (f + run) * channels, to_got);
+        } else {
+            for (long long k = 0; k < run; ++k) {
+                std::copy(expected + (f + k) * channels, expected + (f + k) * channels + stride, to_expected + k * stride);
+                std::copy(got + (f + k) * channels, got + (f + k) * channels + stride, to_got + k * stride);
+            }
+        }
+        for (long long k = 0; sums.mapped && k < run; ++k) {
+            for (int c = 0; c < stride; ++c) {
+                const int source = sums.relation.source[static_cast<std::size_t>(c)];
+                const long long at = i + f + k - sums.relation.skew[static_cast<std::size_t>(c)];
+                const std::int32_t* frame = source < 0 || at < 0 ? nullptr : known_frame(ref, at);
+                sums.carried[static_cast<std::size_t>((sums.pending + k) * stride + c)] = frame != nullptr ? frame[source] : 0;
+            }
+        }
+        sums.pending += static_cast<int>(run);
+        f += run;
+        if (sums.pending == pending_frames)
+            flush_sums(sums);
     }
 }
 
