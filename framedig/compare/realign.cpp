@@ -9,8 +9,9 @@
 namespace {
 
 constexpr long long resume_frames = 4096;  // frames looked at to tell whether the alignment goes on
-constexpr long long shift_frames = 256;    // frames a shift must agree over to be taken
-constexpr long long shift_telling = 16;
+constexpr long long shift_frames = 1024;   // frames a shift is checked over
+constexpr long long shift_telling = 16;    // telling frames that agree take a shift at once
+constexpr long long shift_least = 4;       // or this many, over all the frames checked
 constexpr long long shift_misses = 2;      // corrupted frames a shift may still have (a click at the drop)
 constexpr long long shift_budget = 1LL << 20;  // frames compared in one search at most
 
@@ -38,7 +39,7 @@ bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q,
         before_ref = x;
         before_cap = y;
     }
-    return false;
+    return telling >= shift_least;  // a flat signal: a square wave's transitions
 }
 
 } // namespace

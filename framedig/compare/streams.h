@@ -164,24 +164,24 @@ struct resumption {
     bool holds;       // the current alignment goes on after the mismatch
     long long seen;   // capture frames looked at to tell
 };
-// The frames after a mismatch, one by one: the alignment goes on when enough
-// of those that tell offsets apart agree, and not when too few do.
+// The frames after a mismatch, one by one: the alignment goes on when nearly
+// all of the first frames that tell offsets apart agree (a click or a
+// corrupted sample among them); otherwise a shift may explain them better.
 struct resume_tally {
     long long telling = 0;
     long long agreeing = 0;
 };
-inline constexpr long long resume_telling = 4;   // agreeing frames that tell offsets apart, to go on
-inline constexpr long long give_up_telling = 8;  // telling frames seen before a poor share of agreement says no
-// 1 when it goes on, -1 when it does not, 0 while it cannot yet tell.
+inline constexpr long long resume_telling = 8;  // telling frames that decide
+// 1 when it goes on, -1 when it may not, 0 while it cannot yet tell.
 inline int resume_verdict(resume_tally& tally, bool telling, bool equal)
 {
     if (!telling)
         return 0;
     ++tally.telling;
     tally.agreeing += equal ? 1 : 0;
-    if (tally.agreeing >= resume_telling && 2 * tally.agreeing >= tally.telling)
-        return 1;
-    return tally.telling >= give_up_telling && 2 * tally.agreeing < tally.telling ? -1 : 0;
+    if (tally.telling < resume_telling)
+        return 0;
+    return 8 * tally.agreeing >= 7 * tally.telling ? 1 : -1;
 }
 resumption alignment_resumes(frame_stream& ref, long long i, frame_stream& cap, long long q);
 // The smallest shift that the frames after a mismatch agree at, with sound:
