@@ -11,7 +11,7 @@ namespace {
 constexpr long long block_frames = 16;       // frames compared at a time on a matching stretch
 constexpr int max_block_channels = 256;
 constexpr long long first_backoff = 16;      // frames before a realignment is looked for again
-constexpr long long last_backoff = 65536;
+constexpr long long last_backoff = 1LL << 20;
 constexpr long long stretch_frames = 256;    // frames compared one by one at a time
 
 // When the next mismatch is looked into: the alignment was seen to hold up
@@ -58,10 +58,12 @@ void count_mismatch(comparison& facts, const std::int32_t* expected, const std::
                     long long capture_frame)
 {
     ++facts.mismatched;
-    for (int ch = 0; ch < channels; ++ch) {
-        const long long diff = std::llabs(static_cast<long long>(got[ch]) - expected[ch]);
-        facts.largest_difference = std::max(facts.largest_difference, diff);
-        if (!facts.have_mismatch && diff != 0) {
+    long long largest = facts.largest_difference;
+    for (int ch = 0; ch < channels; ++ch)
+        largest = std::max(largest, std::llabs(static_cast<long long>(got[ch]) - expected[ch]));
+    facts.largest_difference = largest;
+    for (int ch = 0; !facts.have_mismatch && ch < channels; ++ch) {
+        if (got[ch] != expected[ch]) {
             facts.have_mismatch = true;
             facts.mismatch_frame = capture_frame;
             facts.mismatch_channel = ch + 1;

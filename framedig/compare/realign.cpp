@@ -71,11 +71,18 @@ long long realignment(frame_stream& ref, long long i, frame_stream& cap, long lo
 {
     fill_to(ref, i + search_frames + shift_frames);
     fill_to(cap, q + search_frames + shift_frames);
+    const std::int32_t* expected = known_frame(ref, i);
+    const std::int32_t* got = known_frame(cap, q);
+    if (expected == nullptr || got == nullptr)
+        return 0;
     long long work = 0;
     for (long long s = 1; s <= search_frames && work < shift_budget; ++s) {
-        if (shift_holds(ref, i + s, cap, q, work))
+        // A shift must first explain the frame where the mismatch begins.
+        const std::int32_t* later = known_frame(ref, i + s);
+        if (later != nullptr && frames_equal(later, got, ref.channels) && shift_holds(ref, i + s, cap, q, work))
             return s;
-        if (shift_holds(ref, i, cap, q + s, work))
+        const std::int32_t* repeated = known_frame(cap, q + s);
+        if (repeated != nullptr && frames_equal(expected, repeated, ref.channels) && shift_holds(ref, i, cap, q + s, work))
             return -s;
     }
     return 0;

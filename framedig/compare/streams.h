@@ -219,7 +219,8 @@ struct diagnosis_sums {
     int channels = 0;               // diagnosed: at most max_diagnosed_channels
     bool active = false;            // some channel has begun
     bool loud_matched = false;      // a loud frame matched
-    long long loud_clean = 0;       // loud frames matched since the last mismatch
+    long long clean = 0;            // frames matched since the last mismatch
+    long long loud_clean = 0;       // loud ones among them
     std::int32_t loud = 0;          // a sample this large is loud
     channel_relation relation;
     bool mapped = false;            // channels compared through the relation

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr long long period_end_frames = 4096;  // loud frames matched in a row that end a run of trouble
+constexpr long long quiet_clean = 64;          // matching frames in a row before their loudness counts
 constexpr int loud_below_full_scale = 8;        // bits: a sample within 48 dB of full scale is loud
 
 __extension__ using unsigned_wide = unsigned __int128;
@@ -177,10 +178,15 @@ void add_frames(diagnosis_sums& sums, frame_stream& ref, long long i, const std:
         long long run = 0;
         bool ended = false;
         for (; run < room && !ended; ++run) {
-            const bool loud = same[f + run] && loud_frame(expected + (f + run) * channels, channels, sums.loud);
+            // Loudness matters before the first loud frame matched (where a
+            // gain began) and in long matching stretches (where trouble ends).
+            const bool match = same[f + run];
+            sums.clean = match ? sums.clean + 1 : 0;
+            const bool loud = match && (!sums.loud_matched || sums.clean > quiet_clean) &&
+                              loud_frame(expected + (f + run) * channels, channels, sums.loud);
             loud_from = loud && loud_from == room ? run : loud_from;
             sums.loud_matched = sums.loud_matched || loud;
-            sums.loud_clean = same[f + run] ? sums.loud_clean + (loud ? 1 : 0) : 0;
+            sums.loud_clean = match ? sums.loud_clean + (loud ? 1 : 0) : 0;
             ended = sums.active && sums.loud_clean >= period_end_frames;
         }
         if (ended) {
