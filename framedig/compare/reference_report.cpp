@@ -37,15 +37,31 @@ void detail(std::FILE* out, const char* label, const char* text)
 
 const char* diagnosis_name(diagnosis_kind kind)
 {
-    constexpr std::array<const char*, 7> names = {"channel_map", "polarity", "gain", "word_length",
-                                                  "dc_offset", "skew", "unrelated"};
-    return names[static_cast<std::size_t>(kind)];
+    struct row {
+        diagnosis_kind kind;
+        const char* name;
+    };
+    constexpr std::array<row, 7> names = {{{diagnosis_kind::channel_map, "channel_map"},
+                                           {diagnosis_kind::polarity, "polarity"},
+                                           {diagnosis_kind::gain, "gain"},
+                                           {diagnosis_kind::word_length, "word_length"},
+                                           {diagnosis_kind::dc_offset, "dc_offset"},
+                                           {diagnosis_kind::skew, "skew"},
+                                           {diagnosis_kind::unrelated, "unrelated"}}};
+    for (const row& r : names)
+        if (r.kind == kind)
+            return r.name;
+    return "unrelated";
 }
 
 const char* word_cut_name(word_cut how)
 {
-    constexpr std::array<const char*, 3> names = {"truncated", "rounded", "dithered"};
-    return names[static_cast<std::size_t>(how)];
+    switch (how) {
+    case word_cut::truncated: return "truncated";
+    case word_cut::rounded: return "rounded";
+    case word_cut::dithered: return "dithered";
+    }
+    return "dithered";
 }
 
 void diagnosis_text(const comparison& facts, const diagnosis& entry, finding_line& line)

@@ -74,7 +74,7 @@ void start_sums(diagnosis_sums& sums, int channels, int precision, const channel
 void flush_sums(diagnosis_sums& sums)
 {
     const int n = sums.pending;
-    const int stride = sums.channels;
+    const std::ptrdiff_t stride = sums.channels;
     for (int c = 0; c < sums.channels; ++c) {
         const auto ch = static_cast<std::size_t>(c);
         channel_sums& s = sums.channel[ch];
@@ -89,7 +89,7 @@ void flush_sums(diagnosis_sums& sums)
         std::int64_t syy = 0;
         std::int32_t error_min = s.error_min;
         std::int32_t error_max = s.error_max;
-        for (int k = from; k < n; ++k) {
+        for (std::ptrdiff_t k = from; k < n; ++k) {
             const std::int64_t x = xs[k * stride];
             const std::int64_t y = ys[k * stride];
             sx += x;
@@ -107,7 +107,7 @@ void flush_sums(diagnosis_sums& sums)
         for (int r = 0; s.may_carry && r < sums.channels && from < n; ++r) {
             const std::int32_t* rs = sums.expected.data() + r;
             long long equal = 0;
-            for (int k = from; k < n; ++k)
+            for (std::ptrdiff_t k = from; k < n; ++k)
                 equal += ys[k * stride] == rs[k * stride] ? 1 : 0;
             s.carries[static_cast<std::size_t>(r)] += equal;
             may_carry = may_carry || (r != c && s.carries[static_cast<std::size_t>(r)] == s.n);
@@ -164,7 +164,7 @@ void add_frames(diagnosis_sums& sums, frame_stream& ref, long long i, const std:
                 long long q, long long n, const bool* same)
 {
     const int channels = ref.channels;
-    const int stride = sums.channels;
+    const std::ptrdiff_t stride = sums.channels;
     long long f = 0;
     while (f < n) {
         for (; !sums.active && f < n && same[f]; ++f)  // matching frames before any trouble

@@ -87,7 +87,7 @@ std::string chunk(const char* id, const std::string& body, std::uint32_t size)
 std::string fmt16(int channels)
 {
     return chunk("fmt ", le(1, 2) + le(static_cast<std::uint64_t>(channels), 2) + le(48000, 4) + le(192000, 4) +
-                             le(static_cast<std::uint64_t>(2 * channels), 2) + le(16, 2),
+                             le(2 * static_cast<std::uint64_t>(channels), 2) + le(16, 2),
                  16);
 }
 std::string riff(const char* magic, const std::string& chunks) { return std::string(magic, 4) + le(0xFFFFFFFF, 4) + "WAVE" + chunks; }
@@ -147,9 +147,9 @@ channel_sums repeated_block(double gain, long long repetitions, std::int32_t off
         block.n += 1;
         block.sx += x;
         block.sy += y;
-        block.sxx += static_cast<std::int64_t>(x) * x;
-        block.sxy += static_cast<std::int64_t>(x) * y;
-        block.syy += static_cast<std::int64_t>(y) * y;
+        block.sxx += static_cast<wide>(x) * x;
+        block.sxy += static_cast<wide>(x) * y;
+        block.syy += static_cast<wide>(y) * y;
     }
     channel_sums hours = block;
     hours.n *= repetitions;
