@@ -111,7 +111,7 @@ TEST(WavHeader, SizesFromTheChunkFromDs64OrToTheEnd)
         {"ds64 in a RIFF file is skipped", riff("RIFF", ds64 + fmt16(2) + chunk("data", samples, 4000)), nullptr, 1000},
         {"ds64 too short", riff("RF64", chunk("ds64", le(0, 8), 8) + fmt16(2) + chunk("data", samples, 0xFFFFFFFF)),
          "truncated header: ds64 chunk too short", 0},
-        {"ds64 size past the end", riff("RF64", chunk("ds64", le(0, 8) + le(1 << 20, 8) + le(0, 12), 28) + fmt16(2) +
+        {"ds64 size past the end", riff("RF64", chunk("ds64", le(0, 8) + le(1 << 20, 8) + le(0, 8) + le(0, 4), 28) + fmt16(2) +
                                                     chunk("data", samples, 0xFFFFFFFF)),
          "data chunk size runs past the end of the file", 0},
         {"no frames at all", riff("RIFF", fmt16(2) + chunk("data", "", 0)), nullptr, 0},
