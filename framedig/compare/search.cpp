@@ -59,7 +59,8 @@ bool holds(const agreement& a)
 }
 
 // Streams hay from frame from on, looking for the windows of the other
-// file; offset is the first that the frames from there confirm.
+// file; offset is the first that the frames from there confirm. The silence
+// just before the place found is remembered, so that it need not be held.
 bool scan(frame_stream& hay, long long from, const windows& picked, frame_stream& ref, frame_stream& cap, long long& offset)
 {
     const long long n = picked.length;
@@ -71,10 +72,13 @@ bool scan(frame_stream& hay, long long from, const windows& picked, frame_stream
     for (long long t = 1; t < n; ++t)
         power *= hash_base;
     std::uint64_t hash = 0;
+    long long last_sound = from - 1;  // before the window
     for (long long p = from; fill_to(hay, p); ++p) {
         const std::size_t slot = static_cast<std::size_t>(p - from) % slots;
-        if (p - from >= n)
+        if (p - from >= n) {
             hash -= recent[slot] * power;
+            last_sound = has_sound(frame_at(hay, p - n), hay.channels) ? p - n : last_sound;
+        }
         recent[slot] = frame_hash(frame_at(hay, p), hay.channels);
         hash = hash * hash_base + recent[slot];
         if (p - from + 1 < n)
@@ -88,6 +92,8 @@ bool scan(frame_stream& hay, long long from, const windows& picked, frame_stream
             const long long q = hay_is_ref ? picked.at[w].start : start;
             if (holds(agree(ref, i, cap, q, search_telling))) {
                 offset = q - i;
+                hay.quiet_from = last_sound + 1;
+                hay.quiet_to = start;
                 return true;
             }
         }

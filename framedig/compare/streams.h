@@ -29,6 +29,8 @@ struct frame_stream {
     bool ended = false;   // no more whole frames to read
     long long onset = -1; // the first frame with sound; frames before it are silent
     bool has_sound = false;
+    long long quiet_from = 0;  // frames known to be silent although no longer held: [quiet_from, quiet_to)
+    long long quiet_to = 0;
     heap_array<std::uint8_t> io;
     std::size_t io_size = 0;
     std::size_t io_pos = 0;
@@ -71,7 +73,7 @@ inline const std::int32_t* known_frame(frame_stream& s, long long idx)
 {
     if (fill_to(s, idx))
         return frame_at(s, idx);
-    return idx >= 0 && idx < s.begin && idx < s.onset ? s.zero.get() : nullptr;
+    return idx >= 0 && idx < s.begin && (idx < s.onset || (idx >= s.quiet_from && idx < s.quiet_to)) ? s.zero.get() : nullptr;
 }
 // Reads from frame idx again; false when the file cannot be positioned.
 bool rewind_stream(frame_stream& s, long long idx);

@@ -34,11 +34,12 @@ setup_file() {
     sox -D -n -r 48000 -c 2 -b 16 square.wav synth 5 square 1000 gain -6 pad 0.2 0.2
     sox -D -n -r 48000 -c 2 -b 16 gap.wav synth 1 sine 440 gain -6 pad 0 1 : synth 1 sine 660 gain -6
     sox -D -n -r 48000 -c 2 -b 16 pluck.wav synth 3 pluck C3 pluck E3 pad 0.5 0.5
+    sox -D -n -r 48000 -c 2 -b 16 lead.wav synth 2 pluck C3 pluck E3 pad 2 0.2
     sox -D -n -r 48000 -c 2 -b 24 pink.wav synth 4 pinknoise gain -6 pad 0.3 0.3
     sox -D -n -r 48000 -c 2 -b 24 tones.wav synth 3 sine 1000 sine 1500 gain -6 pad 0.3 0.3
     sox -D -n -r 48000 -c 6 -b 16 six.wav synth 2 sine 300 sine 400 sine 500 sine 600 sine 700 sine 800 gain -6 pad 0.2
     sox -D -n -r 32000 -c 2 -b 16 long.wav synth 180 pinknoise gain -10 pad 0.5
-    for name in sine sine-exact sine-pad sine997 square gap pluck pink tones six long; do
+    for name in sine sine-exact sine-pad sine997 square gap pluck lead pink tones six long; do
         play "$name" "$name.wav"
     done
     # The stages of faulty paths.
@@ -144,6 +145,7 @@ music with sparse clicks|pluck|pluck|every 997 1 13 silence 4000|1|d["mismatched
 a tone with every other frame corrupted|sine-exact|sine-exact|every 2 2 12 silence 4000|1|d["mismatched_frames"] == 120000 and d["dropped"] == [] and d["repeated"] == [] and d["aligned_by"] == "samples"
 music with frames dropped and repeated|pluck|pluck|silence 4000 drop 50000 333 repeat 90000 17|1|d["dropped"] == [{"frame": 50000, "count": 333}] and d["repeated"] == [{"frame": 90017, "count": 17}] and d["mismatched_frames"] == 0
 noise with a drop and a click at it|pink|pink|silence 4000 drop 60000 7 flip 60002 1 13|1|d["dropped"] == [{"frame": 60000, "count": 7}] and d["mismatched_frames"] == 1
+a click before playback, then a 2 s lead-in|lead|lead|silence 100000 flip 10 1 20|0|d["offset_frames"] == 100000 and d["compared_frames"] == 201600 and d["uncompared_lead_frames"] == 0
 silent lead-in the capture lacks|pluck|pluck|skip 9600|0|d["offset_frames"] == -9600 and d["silent_lead_missing"] == 9600 and "all silent (its lead-in)" in n
 silent tail the capture lacks|pluck|pluck|silence 5000 truncate 190000|0|d["silent_tail_missing"] == 7000 and "all silent (its tail)" in n
 a sink that swallows 100 ms of sound|pluck|pluck|skip 28800|1|d["offset_frames"] == -28800 and "the capture began 28800 frames after the reference started" in f and d["silent_lead_missing"] == 0
