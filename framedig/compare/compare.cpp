@@ -5,6 +5,7 @@
 #include "compare/streams.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -54,21 +55,25 @@ long long matching_blocks(frame_stream& ref, long long i, frame_stream& cap, lon
     return done;
 }
 
-void count_mismatch(comparison& facts, const std::int32_t* expected, const std::int32_t* got, int channels,
-                    long long capture_frame)
+// Counts the mismatches among n frames (same says which are equal): the
+// first one, and the largest difference, in loops without a branch per sample.
+void count_mismatches(comparison& facts, const std::int32_t* expected, const std::int32_t* got, int channels, long long n,
+                      const bool* same, long long capture_frame)
 {
-    ++facts.mismatched;
-    long long largest = facts.largest_difference;
-    for (int ch = 0; ch < channels; ++ch)
-        largest = std::max(largest, std::llabs(static_cast<long long>(got[ch]) - expected[ch]));
-    facts.largest_difference = largest;
-    for (int ch = 0; !facts.have_mismatch && ch < channels; ++ch) {
-        if (got[ch] != expected[ch]) {
-            facts.have_mismatch = true;
-            facts.mismatch_frame = capture_frame;
-            facts.mismatch_channel = ch + 1;
-            facts.expected = expected[ch];
-            facts.got = got[ch];
+    std::int32_t largest = 0;
+    for (long long k = 0; k < n * channels; ++k)
+        largest = std::max(largest, std::abs(got[k] - expected[k]));  // 24-bit samples: no overflow
+    facts.largest_difference = std::max<long long>(facts.largest_difference, largest);
+    for (long long f = 0; f < n; ++f) {
+        facts.mismatched += same[f] ? 0 : 1;
+        for (int ch = 0; !same[f] && !facts.have_mismatch && ch < channels; ++ch) {
+            if (got[f * channels + ch] != expected[f * channels + ch]) {
+                facts.have_mismatch = true;
+                facts.mismatch_frame = capture_frame + f;
+                facts.mismatch_channel = ch + 1;
+                facts.expected = expected[f * channels + ch];
+                facts.got = got[f * channels + ch];
+            }
         }
     }
 }
@@ -146,9 +151,9 @@ long long compare_stretch(comparison& facts, diagnosis_sums& sums, realign_state
             if (shift != 0)
                 break;
         }
-        count_mismatch(facts, expected + k * channels, got + k * channels, channels, q + k);
     }
     facts.compared += k;
+    count_mismatches(facts, expected, got, channels, k, same.data(), q);
     add_frames(sums, ref, i, expected, got, q, k, same.data());
     return k;
 }
@@ -217,8 +222,7 @@ void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, co
                 shift = after_mismatch(state, alignment_resumes(ref, i, cap, q), ref, i, cap, q);
             if (shift == 0) {
                 ++facts.compared;
-                if (!same)
-                    count_mismatch(facts, x, y, ref.channels, q);
+                count_mismatches(facts, x, y, ref.channels, 1, &same, q);
                 add_frames(sums, ref, i, x, y, q, 1, &same);
                 step = 1;
             }
