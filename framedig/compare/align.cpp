@@ -4,7 +4,7 @@
 // relate to the reference by some stage in the path (a swap, a gain, fewer
 // bits); then that the capture began inside the reference's sound, or that
 // the reference's sound begins somewhere later in the capture.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_rela
     find_onset(cap);
     if (!ref.has_sound || !cap.has_sound) {
         // Silence matches silence; sound in either alone matches nothing.
-        facts.aligned = !ref.has_sound && !cap.has_sound && cap.onset > cap.first;
+        facts.aligned = !ref.has_sound && !cap.has_sound && cap.onset > 0;
         facts.offset = 0;
         return;
     }
@@ -92,7 +92,7 @@ void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_rela
     // reference's sound: its first frames must all agree (a periodic
     // reference fits often enough to pass the looser test), and the period
     // says how far the offset is known.
-    const bool onset = cap.onset - cap.first >= silent_lead;
+    const bool onset = cap.onset >= silent_lead;
     const agreement at_onsets = agree(ref, ref.onset, cap, cap.onset, onset_telling);
     facts.offset = cap.onset - ref.onset;
     facts.aligned = onsets_agree(at_onsets) && (onset || at_onsets.leading >= std::min(at_onsets.informative, strict_telling));

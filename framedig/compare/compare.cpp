@@ -2,7 +2,7 @@
 // the alignment lines up with it; a run of mismatches is corrupted samples
 // unless the frames after it agree at another offset (frames dropped or
 // repeated). The sums the diagnosis needs are kept on the way.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // each on its own from the sums: a channel map, an inverted channel, a gain,
 // samples cut to fewer bits, a constant added, a delayed channel, or no
 // relation at all.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 #include <bit>
 #include <cmath>

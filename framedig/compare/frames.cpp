@@ -1,7 +1,7 @@
 // Frames of both files: each streams through a ring of frames of signed
 // samples at the compared precision, decoded in bulk from chunked reads.
 // The capture's preamble codes say where its frames begin.
-#include "compare/streams.h"
+#include "compare/frames.h"
 
 #include <sys/stat.h>
 

@@ -2,7 +2,7 @@
 // after them (in silence too); only when it does not, a shift that the
 // frames after the mismatch agree at, with sound among them, means frames
 // dropped or repeated, and the smallest such shift is taken.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 #include <algorithm>
 

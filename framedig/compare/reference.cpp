@@ -2,7 +2,7 @@
 // before any output exists, then the comparison that suits what it holds
 // runs (today PCM samples from a WAV file): the capture's layout from its
 // preamble codes, the alignment, the frame by frame comparison, a report.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 #include <new>
 

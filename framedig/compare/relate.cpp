@@ -4,7 +4,7 @@
 // begins. It aligns a capture whose channels were swapped, inverted,
 // delayed, scaled, offset or cut to fewer bits, and leaves the diagnosis to
 // say which.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -123,7 +123,7 @@ bool relate_channels(frame_stream& ref, frame_stream& cap, channel_relation& rel
     const std::int32_t* first = known_frame(cap, cap.onset);
     if (peak / 8 == 0 || !base || first == nullptr)
         return false;
-    if (cap.onset == cap.first)  // no silence before: the level it starts at
+    if (cap.onset == 0)  // no silence before: the level it starts at
         std::copy(first, first + cap.channels, base.get());
     const long long ref_loud = loud_onset(ref, ref.onset, ref.onset + yardstick_frames, ref.zero.get(), peak / 8);
     const long long cap_loud = loud_onset(cap, cap.onset, cap.onset + ring_frames / 2, base.get(), peak / 16);

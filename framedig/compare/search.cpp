@@ -1,7 +1,7 @@
 // The exact searches: a few windows of one file (stretches that tell
 // offsets apart) are looked for in the other, which streams past once with a
 // rolling hash, so any length is searched in bounded memory and linear time.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // against the reference samples the channel carries, and a least-squares
 // line fitted through them without losing precision however long the
 // capture is.
-#include "compare/streams.h"
+#include "compare/compare.h"
 
 #include <algorithm>
 #include <cmath>

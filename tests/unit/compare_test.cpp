@@ -1,7 +1,7 @@
 // Unit tests of the comparison's pure parts: the report helpers, the
 // reference reader, the exact line fit, the realignment verdict and the
 // diagnosis drawn from the sums.
-#include "compare/streams.h"
+#include "compare/compare.h"
 #include "report/report.h"
 
 #include <gtest/gtest.h>
