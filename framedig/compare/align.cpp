@@ -46,10 +46,11 @@ bool search(frame_stream& ref, frame_stream& cap, long long& offset)
            (rewind_stream(cap, cap.onset) && search_late_start(ref, cap, offset));
 }
 
-void use_relation(comparison& facts, long long offset)
+// Aligned at the offset the relation gives; through it unless the samples are equal.
+void use_relation(comparison& facts, long long offset, bool equal)
 {
     facts.aligned = true;
-    facts.by_relation = true;
+    facts.by_relation = !equal;
     facts.offset = offset;
 }
 
@@ -108,9 +109,9 @@ void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_rela
     long long related = 0;
     const bool rewindable = ref.origin >= 0 && cap.origin >= 0;
     bool found = (onset || !rewindable) && relate_channels(ref, cap, relation, related);
-    if (found && (onset || !plain(relation, ref.channels, ref, cap, related))) {
-        use_relation(facts, related);
-        facts.by_relation = !plain(relation, ref.channels, ref, cap, related);
+    bool equal = found && plain(relation, ref.channels, ref, cap, related);
+    if (found && (onset || !equal)) {
+        use_relation(facts, related, equal);
         return;
     }
     if (search(ref, cap, facts.offset)) {
@@ -121,13 +122,14 @@ void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_rela
     }
     if (!onset && rewindable && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset)) {
         found = relate_channels(ref, cap, relation, related);
-        if (found && !plain(relation, ref.channels, ref, cap, related)) {
-            use_relation(facts, related);
+        equal = found && plain(relation, ref.channels, ref, cap, related);
+        if (found && !equal) {
+            use_relation(facts, related, false);
             return;
         }
     }
     // Equal samples near the onsets although no search found them (a capture
     // corrupted too often for a whole window to be equal).
-    facts.aligned = found && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset);
-    facts.offset = related;
+    if (equal && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset))
+        use_relation(facts, related, true);
 }

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr long long block_frames = 16;       // frames compared at a time on a matching stretch
-constexpr int max_block_channels = 256;
 constexpr long long first_backoff = 16;      // frames before a realignment is looked for again
 constexpr long long last_backoff = 1LL << 20;
 constexpr long long stretch_frames = 256;    // frames compared one by one at a time
@@ -40,7 +39,7 @@ long long matching_blocks(frame_stream& ref, long long i, frame_stream& cap, lon
     const int channels = ref.channels;
     const long long samples = block_frames * channels;
     long long done = 0;
-    while (channels <= max_block_channels && fill_to(ref, i + done + block_frames - 1) &&
+    while (fill_to(ref, i + done + block_frames - 1) &&
            fill_to(cap, q + done + block_frames - 1) && ((i + done) & (ring_frames - 1)) + block_frames <= ring_frames &&
            ((q + done) & (ring_frames - 1)) + block_frames <= ring_frames) {
         const std::int32_t* a = frame_at(ref, i + done);

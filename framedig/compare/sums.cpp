@@ -137,8 +137,9 @@ void end_trouble(diagnosis_sums& sums)
     sums.active = false;
 }
 
-// Channels that begin to differ in the run of n frames now gathered from
-// buffer place at on; loud_from is the first matching loud frame in it.
+// Starts the channels that first differ among the n frames about to be
+// gathered; loud_from is the first loud matching frame among them, and
+// loud_before says whether one matched before them.
 void start_channels(diagnosis_sums& sums, const std::int32_t* expected, const std::int32_t* got, int channels, long long n,
                     long long q, long long loud_from, bool loud_before)
 {
