@@ -311,4 +311,121 @@ TEST(Diagnose, EachStageFoundOnItsOwn)
         EXPECT_EQ(diagnosis_of(c), c.expected) << c.name;
 }
 
+// A capture of frames whose samples say where they came from (frame * 100 +
+// channel, at 16 bits), with the preamble codes capture hardware stores.
+std::vector<std::uint8_t> capture_words(int channels, int frames, int zero_words, int cut_words, bool codes)
+{
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(zero_words) * 4, 0);
+    for (int f = 0; f < frames; ++f) {
+        for (int ch = 0; ch < channels; ++ch) {
+            if (f * channels + ch < cut_words)
+                continue;
+            std::uint32_t word = static_cast<std::uint32_t>(f * 100 + ch) << 12;
+            if (codes)
+                word |= ch > 0 ? 0x4U : f % 192 == 0 ? 0x8U : 0x2U;
+            for (int b = 0; b < 4; ++b)
+                bytes.push_back(static_cast<std::uint8_t>(word >> (8 * b)));
+        }
+    }
+    return bytes;
+}
+
+TEST(CaptureLayout, FirstWholeFrameAndChannelCountFromTheCodes)
+{
+    struct {
+        const char* name;
+        int channels;
+        int zero_words;
+        int cut_words;
+        bool codes;
+        int channels_given;
+        int detected;            // 0: the codes do not tell
+        long long first_frame;   // index of the first frame read
+        std::int32_t first_sample;
+    } const cases[] = {
+        {"stereo from its start", 2, 0, 0, true, 0, 2, 0, 0},
+        {"stereo cut by a word", 2, 0, 1, true, 0, 2, 0, 100},
+        {"six channels cut by four words", 6, 0, 4, true, 0, 6, 0, 100},
+        {"words of zeros before the codes", 2, 1000, 0, true, 0, 2, 500, 0},
+        {"zeros, then a frame cut by a word", 2, 1001, 1, true, 0, 2, 501, 100},
+        {"no codes: frames from the first word", 2, 0, 1, false, 0, 0, 0, 1},
+        {"-c that the codes deny", 2, 0, 1, true, 3, 0, 0, 1},
+    };
+    for (const auto& c : cases) {
+        const auto bytes = capture_words(c.channels, 800, c.zero_words, c.cut_words, c.codes);
+        std::FILE* in = tmpfile();
+        std::fwrite(bytes.data(), 1, bytes.size(), in);
+        std::rewind(in);
+        frame_stream cap;
+        cap.file = in;
+        capture_layout layout = probe_capture(cap, c.channels_given);
+        EXPECT_EQ(layout.channels, c.detected) << c.name;
+        const int channels = c.detected > 0 ? c.detected : c.channels;
+        ASSERT_TRUE(open_stream(cap, in, true, channels, word_bytes, 16)) << c.name;
+        start_capture(cap, layout);
+        EXPECT_EQ(cap.begin, c.first_frame) << c.name;
+        ASSERT_TRUE(fill_to(cap, c.first_frame)) << c.name;
+        EXPECT_EQ(frame_at(cap, c.first_frame)[0], c.first_sample) << c.name;
+        std::fclose(in);
+    }
+}
+
+// Both files as frame streams from samples: the reference as 16-bit PCM, the
+// capture as words; edit changes the capture's frame list.
+struct stream_pair {
+    std::FILE* ref_file = tmpfile();
+    std::FILE* cap_file = tmpfile();
+    frame_stream ref;
+    frame_stream cap;
+};
+
+void make_streams(stream_pair& p, const std::vector<int>& capture_frames)
+{
+    auto sample = [](int f, int ch) { return static_cast<std::int16_t>((f * 7919 + ch * 104729) % 30011 - 15000); };
+    for (int f = 0; f < 20000; ++f)
+        for (int ch = 0; ch < 2; ++ch) {
+            const std::int16_t s = sample(f, ch);
+            std::fwrite(&s, 2, 1, p.ref_file);
+        }
+    for (const int f : capture_frames)
+        for (int ch = 0; ch < 2; ++ch) {
+            const auto word = static_cast<std::uint32_t>(static_cast<std::uint16_t>(sample(f, ch))) << 12;
+            std::fwrite(&word, 4, 1, p.cap_file);
+        }
+    std::rewind(p.ref_file);
+    std::rewind(p.cap_file);
+    ASSERT_TRUE(open_stream(p.ref, p.ref_file, false, 2, 2, 16));
+    ASSERT_TRUE(open_stream(p.cap, p.cap_file, true, 2, word_bytes, 16));
+}
+
+TEST(Realignment, TheSmallestShiftThatTheFramesAfterAgreeAt)
+{
+    struct {
+        const char* name;
+        int from;   // where the capture leaves the reference
+        int shift;  // frames it skips (a drop) or goes back (a repeat)
+        bool corrupt;
+        long long expected;
+    } const cases[] = {
+        {"7 frames dropped", 5000, 7, false, 7},
+        {"1000 frames dropped", 5000, 1000, false, 1000},
+        {"64 frames repeated", 5000, -64, false, -64},
+        {"a corrupted frame is no shift", 5000, 0, true, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<int> frames;
+        frames.reserve(20000);
+        for (int f = 0; f < c.from; ++f)
+            frames.push_back(f);
+        for (int f = c.from + c.shift; f < 20000; ++f)
+            frames.push_back(c.corrupt && f == c.from ? 7 : f);
+        stream_pair p;
+        make_streams(p, frames);
+        EXPECT_EQ(realignment(p.ref, c.from, p.cap, c.from), c.expected) << c.name;
+        EXPECT_EQ(alignment_resumes(p.ref, c.from, p.cap, c.from).holds, c.corrupt) << c.name;
+        std::fclose(p.ref_file);
+        std::fclose(p.cap_file);
+    }
+}
+
 } // namespace
