@@ -12,7 +12,7 @@ namespace {
 constexpr long long block_frames = 16;       // frames compared at a time on a matching stretch
 constexpr long long first_backoff = 16;      // frames before a realignment is looked for again
 constexpr long long last_backoff = 1LL << 20;
-constexpr long long stretch_frames = 256;    // frames compared one by one at a time
+constexpr long long stretch_frames = 1024;   // frames compared one by one at a time
 
 // When the next mismatch is looked into: the alignment was seen to hold up
 // to trusted, and a failed search waits until next_search.
@@ -111,6 +111,22 @@ long long held_stretch(const frame_stream& ref, long long i, const frame_stream&
                      ring_frames - (q & (ring_frames - 1))});
 }
 
+// For each of n frames: whether it is equal in both, and whether it tells
+// offsets apart (bits 1 and 2 of seen). Fixed is the channel count when it
+// is known at compile time, else 0.
+template <int fixed>
+void look_at(const std::int32_t* expected, const std::int32_t* before_ref, const std::int32_t* got,
+             const std::int32_t* before_cap, int channels, long long n, std::uint8_t* seen)
+{
+    const int count = fixed > 0 ? fixed : channels;
+    for (long long k = 0; k < n; ++k) {
+        const frame_match m = match_frames(expected + k * count, before_ref, got + k * count, before_cap, count);
+        seen[k] = static_cast<std::uint8_t>((m.equal ? 1 : 0) | (m.telling ? 2 : 0));
+        before_ref = expected + k * count;
+        before_cap = got + k * count;
+    }
+}
+
 // Compares the n frames held from reference frame i and capture frame q one
 // by one, up to a shift (which it sets); returns the frames compared. Whether
 // the alignment goes on after a mismatch is read from the frames after it,
@@ -124,14 +140,10 @@ long long compare_stretch(comparison& facts, diagnosis_sums& sums, realign_state
     const std::int32_t* expected = frame_at(ref, i);
     const std::int32_t* got = frame_at(cap, q);
     std::array<std::uint8_t, stretch_frames> seen{};
-    const std::int32_t* before_ref = frame_before(ref, i);
-    const std::int32_t* before_cap = frame_before(cap, q);
-    for (long long k = 0; k < n; ++k) {
-        const frame_match m = match_frames(expected + k * channels, before_ref, got + k * channels, before_cap, channels);
-        seen[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>((m.equal ? equal : 0) | (m.telling ? telling : 0));
-        before_ref = expected + k * channels;
-        before_cap = got + k * channels;
-    }
+    if (channels == 2)  // the common case, with the channel loop unrolled
+        look_at<2>(expected, frame_before(ref, i), got, frame_before(cap, q), channels, n, seen.data());
+    else
+        look_at<0>(expected, frame_before(ref, i), got, frame_before(cap, q), channels, n, seen.data());
     std::array<bool, stretch_frames> same{};
     long long k = 0;
     for (; k < n; ++k) {

@@ -71,6 +71,46 @@ void start_sums(diagnosis_sums& sums, int channels, int precision, const channel
     sums.pending_from.fill(pending_frames);
 }
 
+namespace {
+
+// The sums of one channel's samples from buffer place from to n, every
+// stride-th one. Fixed is the stride when it is known at compile time, else 0.
+template <int fixed>
+void sum_samples(channel_sums& s, const std::int32_t* xs, const std::int32_t* ys, std::ptrdiff_t stride, int from, int n)
+{
+    const std::ptrdiff_t step = fixed > 0 ? fixed : stride;
+    // 256 products of 24-bit samples fit 64 bits.
+    std::int64_t sx = 0;
+    std::int64_t sy = 0;
+    std::int64_t sxx = 0;
+    std::int64_t sxy = 0;
+    std::int64_t syy = 0;
+    std::int32_t error_min = s.error_min;
+    std::int32_t error_max = s.error_max;
+    for (std::ptrdiff_t k = from; k < n; ++k) {
+        const std::int64_t x = xs[k * step];
+        const std::int64_t y = ys[k * step];
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+        syy += y * y;
+        const auto error = static_cast<std::int32_t>(y - x);
+        error_min = std::min(error_min, error);
+        error_max = std::max(error_max, error);
+    }
+    s.n += std::max(0, n - from);
+    s.error_min = error_min;
+    s.error_max = error_max;
+    s.sx += sx;
+    s.sy += sy;
+    s.sxx += sxx;
+    s.sxy += sxy;
+    s.syy += syy;
+}
+
+} // namespace
+
 void flush_sums(diagnosis_sums& sums)
 {
     const int n = sums.pending;
@@ -81,27 +121,10 @@ void flush_sums(diagnosis_sums& sums)
         const std::int32_t* xs = (sums.mapped ? sums.carried : sums.expected).data() + c;
         const std::int32_t* ys = sums.got.data() + c;
         const int from = sums.pending_from[ch];
-        // 256 products of 24-bit samples fit 64 bits.
-        std::int64_t sx = 0;
-        std::int64_t sy = 0;
-        std::int64_t sxx = 0;
-        std::int64_t sxy = 0;
-        std::int64_t syy = 0;
-        std::int32_t error_min = s.error_min;
-        std::int32_t error_max = s.error_max;
-        for (std::ptrdiff_t k = from; k < n; ++k) {
-            const std::int64_t x = xs[k * stride];
-            const std::int64_t y = ys[k * stride];
-            sx += x;
-            sy += y;
-            sxx += x * x;
-            sxy += x * y;
-            syy += y * y;
-            const auto error = static_cast<std::int32_t>(y - x);
-            error_min = std::min(error_min, error);
-            error_max = std::max(error_max, error);
-        }
-        s.n += std::max(0, n - from);
+        if (stride == 2)  // the common case, with the stride known
+            sum_samples<2>(s, xs, ys, stride, from, n);
+        else
+            sum_samples<0>(s, xs, ys, stride, from, n);
         // Whether the channel carries another's samples, while it still may.
         bool may_carry = false;
         for (int r = 0; s.may_carry && r < sums.channels && from < n; ++r) {
@@ -113,13 +136,6 @@ void flush_sums(diagnosis_sums& sums)
             may_carry = may_carry || (r != c && s.carries[static_cast<std::size_t>(r)] == s.n);
         }
         s.may_carry = s.may_carry && (from >= n || may_carry);
-        s.error_min = error_min;
-        s.error_max = error_max;
-        s.sx += sx;
-        s.sy += sy;
-        s.sxx += sxx;
-        s.sxy += sxy;
-        s.syy += syy;
         sums.pending_from[ch] = s.started ? 0 : pending_frames;
     }
     sums.pending = 0;
