@@ -175,7 +175,7 @@ void write_reference_text(std::FILE* out, const comparison& facts)
     detail(out, "compared bits", text.data());
     if (facts.aligned)
         std::snprintf(text.data(), text.size(), "%lld frames%s", facts.offset,
-                      facts.by_relation ? ", through the channels' relation: no sample is equal" : "");
+                      facts.by_relation ? ", through the channels' relation (the samples differ)" : "");
     detail(out, "offset", facts.aligned ? text.data() : "none: no alignment found");
     std::fprintf(out, "compared      %lld frames\nmismatched    %lld frames\nlargest diff  %lld\n", facts.compared,
                  facts.mismatched, facts.largest_difference);
