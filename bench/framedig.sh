@@ -2,7 +2,9 @@
 # Measures framedig on a large synthetic capture against cp and cat of the
 # same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
 # Targets: PCM within 1.2x of cp, -v within 4x of cat, --analyze within 3x of
-# cat, --reference within 3x of cat of both files, peak RSS under 8 MiB.
+# cat, --reference within 3x of cat of both files, a capture with every other
+# frame corrupted within 5x of a bit-exact one; peak RSS under 8 MiB, under
+# 16 MiB for --reference.
 set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
@@ -13,9 +15,15 @@ trap 'rm -rf "$work"' EXIT
 cap=$work/capture.wav
 
 ref=$work/reference.wav
-"$bin/mkstream" -w -c 2 -n $((mib * 1024 * 1024 / 8)) -V 2=1000 > "$cap"
-"$bin/mkstream" -R -c 2 -n $((mib * 1024 * 1024 / 8)) > "$ref"  # the same samples, 24-bit PCM
-cat "$ref" > /dev/null
+exact=$work/exact.wav
+corrupted=$work/corrupted.wav
+frames=$((mib * 1024 * 1024 / 8))
+lead=96000  # the captures compared with the reference began 2 s before playback
+"$bin/mkstream" -w -c 2 -n $frames -V 2=1000 > "$cap"
+"$bin/mkstream" -R -c 2 -n $((frames - lead)) > "$ref"  # the same samples, 24-bit PCM
+"$bin/mkstream" -w -c 2 -n $((frames - lead)) -L $lead > "$exact"
+"$bin/mkstream" -w -c 2 -n $((frames - lead)) -L $lead -X > "$corrupted"
+cat "$ref" "$exact" "$corrupted" > /dev/null
 cat "$cap" > /dev/null  # warm the page cache
 echo "capture: $mib MiB, 2 channels (reference: the same samples as 24-bit PCM); best and median of $runs runs, interleaved"
 
@@ -26,23 +34,24 @@ one() {
     sync
     local start end
     start=$(date +%s%N)
-    "$@" > /dev/null
+    "$@" > /dev/null || true  # a capture that is not bit-exact ends with 1
     end=$(date +%s%N)
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat catboth pcm24 pcm16 validity status analyze reference)
+names=(cp cat catboth pcm24 pcm16 validity status analyze reference corrupted)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
     times[cat]+=" $(one sh -c "cat '$cap' > /dev/null")"
-    times[catboth]+=" $(one sh -c "cat '$cap' '$ref' > /dev/null")"
+    times[catboth]+=" $(one sh -c "cat '$exact' '$ref' > /dev/null")"
     times[pcm24]+=" $(one "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")"
     times[pcm16]+=" $(one "$bin/framedig" -w -b 16 -i "$cap" -o "$work/out.pcm")"
     times[validity]+=" $(one "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")"
     times[status]+=" $(one "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
     times[analyze]+=" $(one "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")"
-    times[reference]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$cap" -o "$work/out.txt")"
+    times[reference]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$exact" -o "$work/out.txt")"
+    times[corrupted]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")"
 done
 
 declare -A best median
@@ -59,11 +68,13 @@ ratio "PCM 16-bit / cp" pcm16 cp 1.2
 ratio "-v / cat" validity cat 4
 ratio "--analyze / cat" analyze cat 3
 ratio "--reference / cat both" reference catboth 3
+ratio "every other corrupted / bit-exact" corrupted reference 5
 
 peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
-printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s (target under 8192)\n' \
+printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s and %s corrupted (target under 8192, 16384)\n' \
     "$(peak "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")" \
     "$(peak "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")" \
-    "$(peak "$bin/framedig" -w --reference "$ref" -i "$cap" -o "$work/out.txt")"
+    "$(peak "$bin/framedig" -w --reference "$ref" -i "$exact" -o "$work/out.txt")" \
+    "$(peak "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")"

@@ -11,8 +11,8 @@
 
 namespace {
 
-// True when path names an existing regular file that is the open input, under
-// whatever spelling or link: opening it for writing would truncate the capture.
+// True when path names an existing regular file that is the open file, under
+// whatever spelling or link: opening it for writing would truncate it.
 bool is_same_file(std::FILE* in, const char* path)
 {
     struct stat input {};
@@ -42,6 +42,19 @@ int main(int argc, char* argv[])
         std::puts("Input and output are the same file, please check.");
         return 1;
     }
+    // The reference is checked before the output is created, which must not
+    // be the reference either.
+    reference_file reference;
+    if (opts.reference_path != nullptr) {
+        if (!open_reference_file(reference, opts.reference_path))
+            return 1;
+        if (is_same_file(reference.file.get(), opts.output_path)) {
+            std::puts("Output and reference are the same file, please check.");
+            return 1;
+        }
+        if (!check_reference(reference))
+            return 1;
+    }
     std::FILE* out = std::fopen(opts.output_path, "wb");
     if (!out) {
         std::puts("Open output file error, please check.");
@@ -55,7 +68,7 @@ int main(int argc, char* argv[])
                        : opts.validity ? iec_validity(in.get(), out, opts.wav, opts.channels)
                        : opts.analyze  ? iec_analyze(in.get(), out, opts.wav, opts.channels_given ? opts.channels : 0, opts.json)
                        : opts.reference_path != nullptr
-                           ? iec_reference(in.get(), out, opts.wav, opts.channels, opts.channels_given, opts.reference_path, opts.json)
+                           ? iec_reference(in.get(), out, opts.wav, opts.channels, opts.channels_given, reference, opts.json)
                            : iec_pcm(in.get(), opts.bits, out, opts.wav);
 
     const bool write_failed = std::ferror(out) != 0;

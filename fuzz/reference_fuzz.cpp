@@ -17,9 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* reference = reference_bytes > 0 ? fmemopen(bytes, reference_bytes, "rb") : std::fopen("/dev/null", "rb");
     std::FILE* in = capture_bytes > 0 ? fmemopen(bytes + reference_bytes, capture_bytes, "rb") : std::fopen("/dev/null", "rb");
     std::FILE* out = std::fopen("/dev/null", "wb");
-    if (reference != nullptr && in != nullptr && out != nullptr)
-        compare_with_reference(in, reference, "fuzz.wav", out, false, 0, false, (head & 0x8000U) != 0);
-    for (std::FILE* f : {reference, in, out})
+    reference_file checked;
+    checked.file.reset(reference);
+    checked.path = "fuzz.wav";
+    if (reference != nullptr && in != nullptr && out != nullptr && check_reference(checked))
+        iec_reference(in, out, false, 0, false, checked, (head & 0x8000U) != 0);
+    for (std::FILE* f : {in, out})
         if (f != nullptr)
             std::fclose(f);
     return 0;

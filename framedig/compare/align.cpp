@@ -1,94 +1,135 @@
-// Alignment: the capture frame that lines up with reference frame 0, found
-// where the reference's first sound appears in the capture.
-#include "compare/reference.h"
-
-#include <algorithm>
-#include <cmath>
+// Alignment: the capture frame that lines up with reference frame 0. The
+// silence before either file's first sound is read past, never held. The
+// first hypothesis is that the first sounds coincide; then that the channels
+// relate to the reference by some stage in the path (a swap, a gain, fewer
+// bits); then that the capture began inside the reference's sound, or that
+// the reference's sound begins somewhere later in the capture.
+#include "compare/compare.h"
 
 namespace {
 
-// The first non-zero capture frame, when it is near enough to the start
-// for the ring to hold what comes after it; -1 otherwise.
-long long first_sound(frame_stream& cap)
+constexpr long long silent_lead = 64;     // silent frames before a capture's first sound that make it an onset
+constexpr long long strict_telling = 16;  // first telling frames that must agree without that silence
+
+// The onsets hypothesis has one candidate, so a capture with many corrupted
+// frames is still aligned; a candidate found by searching must hold nearly
+// everywhere.
+bool onsets_agree(const agreement& a)
 {
-    long long j = 0;
-    while (fill_to(cap, j) && all_zero(frame_at(cap, j), cap.channels))
-        ++j;
-    return fill_to(cap, j) && j < ring_frames / 2 ? j : -1;
+    return a.agreeing > 0 && a.agreeing >= std::min(a.informative, 16LL) && 4 * a.agreeing >= a.informative;
 }
 
-// A capture that began after the reference: its first non-zero frame, and
-// the frames after it, found in the reference's first ring of frames after
-// the reference's own first non-zero one.
-bool late_start(frame_stream& ref, long long first, frame_stream& cap, long long& offset)
+bool holds(const agreement& a)
 {
-    const long long j = first_sound(cap);
-    for (long long i = first; j >= 0 && i - first < ring_frames - align_frames && fill_to(ref, i + align_frames); ++i) {
-        if (i > j && frames_equal(frame_at(ref, i), frame_at(cap, j), ref.channels) && match_at(ref, i, cap, j, align_frames)) {
-            offset = j - i;
-            return true;
-        }
-    }
-    return false;
+    return a.agreeing > 0 && a.agreeing >= std::min(a.informative, 16LL) && 8 * a.agreeing >= 7 * a.informative;
 }
 
-// A capture through a volume stage holds no reference frame exactly, but
-// the same shape: the offset, near the capture's first sound, at which its
-// samples correlate best with the reference's, if that is close to 1.
-bool shape_offset(frame_stream& ref, long long first, frame_stream& cap, long long& offset)
+// A relation that is no more than equal samples at another offset: left to
+// the searches, which find the earliest offset of a periodic reference.
+bool plain(const channel_relation& relation, int channels, frame_stream& ref, frame_stream& cap, long long offset)
 {
-    const long long start = first_sound(cap);
-    if (start < 0 || !fill_to(ref, first + shape_frames - 1))
-        return false;
-    double best = shape_correlation;
-    bool found = false;
-    for (long long j = std::max(0LL, start - shape_slack); j <= start + shape_slack; ++j) {
-        double xy = 0;
-        double xx = 0;
-        double yy = 0;
-        for (long long k = 0; k < shape_frames && fill_to(cap, j + k); ++k) {
-            for (int ch = 0; ch < ref.channels; ++ch) {
-                const double x = frame_at(ref, first + k)[ch];
-                const double y = frame_at(cap, j + k)[ch];
-                xy += x * y;
-                xx += x * x;
-                yy += y * y;
-            }
-        }
-        if (xx > 0 && yy > 0 && xy / std::sqrt(xx * yy) > best) {
-            best = xy / std::sqrt(xx * yy);
-            offset = j - first;
-            found = true;
-        }
-    }
-    return found;
+    for (int ch = 0; ch < std::min(channels, max_diagnosed_channels); ++ch)
+        if (relation.source[static_cast<std::size_t>(ch)] != ch || relation.skew[static_cast<std::size_t>(ch)] != 0)
+            return false;
+    return holds(agree(ref, ref.onset, cap, ref.onset + offset, search_telling));
+}
+
+// The exact searches, each streaming one file while the other stays; the
+// second needs the first's file read again, so the one whose file can be
+// positioned goes first.
+bool search(frame_stream& ref, frame_stream& cap, long long& offset)
+{
+    if (ref.origin >= 0 || cap.origin < 0)
+        return search_late_start(ref, cap, offset) ||
+               (rewind_stream(ref, ref.onset) && search_late_reference(ref, cap, offset));
+    return search_late_reference(ref, cap, offset) ||
+           (rewind_stream(cap, cap.onset) && search_late_start(ref, cap, offset));
+}
+
+// Aligned at the offset the relation gives; through it unless the samples are equal.
+void use_relation(comparison& facts, long long offset, bool equal)
+{
+    facts.aligned = true;
+    facts.by_relation = !equal;
+    facts.offset = offset;
 }
 
 } // namespace
 
-// The offset: the capture frame where the reference's first non-zero frame
-// and the frames after it appear, minus that frame's index; negative when
-// the capture began after the reference. Returns false when the capture
-// never holds them. zero_run is the number of all-zero capture frames just
-// before the match.
-bool align(comparison& facts, frame_stream& ref, frame_stream& cap, long long& first, long long& zero_run)
+agreement agree(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n)
 {
-    first = 0;
-    while (fill_to(ref, first) && all_zero(frame_at(ref, first), ref.channels))
-        ++first;
-    if (!fill_to(ref, first))
-        first = 0;  // a silent reference aligns on silence
-    if (!fill_to(ref, first))
-        return true;  // an empty reference: nothing to look for
-    if (late_start(ref, first, cap, facts.offset) || shape_offset(ref, first, cap, facts.offset))
-        return true;
-    zero_run = 0;
-    for (long long j = 0; fill_to(cap, j); ++j) {
-        if (frames_equal(frame_at(ref, first), frame_at(cap, j), ref.channels) && match_at(ref, first, cap, j, align_frames)) {
-            facts.offset = j - first;
-            return true;
+    agreement a;
+    const std::int32_t* before_ref = frame_before(ref, i);
+    const std::int32_t* before_cap = frame_before(cap, q);
+    for (long long t = 0; t < confirm_frames && a.informative < n; ++t) {
+        const std::int32_t* x = known_frame(ref, i + t);
+        const std::int32_t* y = known_frame(cap, q + t);
+        if (x == nullptr || y == nullptr)
+            break;
+        ++a.compared;
+        const frame_match m = match_frames(x, before_ref, y, before_cap, ref.channels);
+        if (m.telling) {
+            a.leading += m.equal && a.leading == a.informative ? 1 : 0;
+            a.agreeing += m.equal ? 1 : 0;
+            ++a.informative;
         }
-        zero_run = all_zero(frame_at(cap, j), cap.channels) ? zero_run + 1 : 0;
+        before_ref = x;
+        before_cap = y;
     }
-    return false;
+    return a;
+}
+
+void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_relation& relation)
+{
+    find_onset(ref);
+    find_onset(cap);
+    if (!ref.has_sound || !cap.has_sound) {
+        // Silence matches silence; sound in either alone matches nothing.
+        facts.aligned = !ref.has_sound && !cap.has_sound && cap.onset > 0;
+        facts.offset = 0;
+        return;
+    }
+    // A capture that starts with sound may have begun anywhere inside the
+    // reference's sound: its first frames must all agree (a periodic
+    // reference fits often enough to pass the looser test), and the period
+    // says how far the offset is known.
+    const bool onset = cap.onset >= silent_lead;
+    const agreement at_onsets = agree(ref, ref.onset, cap, cap.onset, onset_telling);
+    facts.offset = cap.onset - ref.onset;
+    facts.aligned = onsets_agree(at_onsets) && (onset || at_onsets.leading >= std::min(at_onsets.informative, strict_telling));
+    if (facts.aligned) {
+        facts.period = onset ? 0 : reference_period(ref, ref.onset);
+        return;
+    }
+    // Through a stage in the path the onsets still line up, before anything
+    // a periodic reference fits elsewhere; a capture that began inside the
+    // reference is searched for first. Trying both needs a file read again
+    // (or both, when the relation comes last), which only a file that can be
+    // positioned allows.
+    long long related = 0;
+    const bool rewindable = ref.origin >= 0 && cap.origin >= 0;
+    bool found = (onset || !rewindable) && relate_channels(ref, cap, relation, related);
+    bool equal = found && plain(relation, ref.channels, ref, cap, related);
+    if (found && (onset || !equal)) {
+        use_relation(facts, related, equal);
+        return;
+    }
+    if (search(ref, cap, facts.offset)) {
+        facts.aligned = true;
+        // A capture that began inside a periodic stretch fits every period.
+        facts.period = onset || facts.offset > cap.onset - ref.onset ? 0 : reference_period(ref, cap.onset - facts.offset);
+        return;
+    }
+    if (!onset && rewindable && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset)) {
+        found = relate_channels(ref, cap, relation, related);
+        equal = found && plain(relation, ref.channels, ref, cap, related);
+        if (found && !equal) {
+            use_relation(facts, related, false);
+            return;
+        }
+    }
+    // Equal samples near the onsets although no search found them (a capture
+    // corrupted too often for a whole window to be equal).
+    if (equal && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset))
+        use_relation(facts, related, true);
 }

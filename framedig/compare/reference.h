@@ -1,34 +1,73 @@
-// Comparison of a capture with the WAV file that was played: the reference
-// reader, the facts that one pass establishes and their two report writers.
+// Comparison of a capture with the file that was played: the reference file,
+// the facts that one pass establishes and their two report writers.
 #pragma once
 
 #include "iec958.h"
 
 #include <array>
 
-// ---- The reference WAV file (wav.cpp) ----
+// ---- The reference file (wav.cpp, reference.cpp) ----
 
 struct wav_format {
     int channels = 0;
     int bits = 0;               // 16, 24 or 32 per sample
-    long long frames = 0;       // whole frames in the data chunk
-    long long data_bytes = 0;   // what the data chunk holds, checked against the file
+    long long frames = -1;      // whole frames in the data chunk; -1 while unknown (read to the end)
+    long long data_bytes = -1;  // what the data chunk holds; -1 for "to the end of the file"
 };
 
-// Reads the RIFF chunks up to the start of the data chunk, checking every
-// size against what the file holds. On success returns null and leaves the
-// stream at the first sample; otherwise returns what is wrong, for the
-// message "Reference file error: <what>."
+// Reads the RIFF, RF64 or BW64 chunks up to the start of the data chunk,
+// checking every size against what the file holds. On success returns null
+// and leaves the stream at the first sample; otherwise returns what is wrong,
+// for the message "Reference file error: <what>."
 const char* read_wav_header(std::FILE* in, wav_format& format);
 
-// ---- What the comparison establishes (reference.cpp) ----
+inline constexpr auto close_file = [](std::FILE* f) { std::fclose(f); };
+using file_handle = std::unique_ptr<std::FILE, std::remove_const_t<decltype(close_file)>>;
+
+// What the reference holds decides which comparison runs; today every
+// reference is a WAV file of PCM samples.
+enum class reference_kind { pcm };
+
+struct reference_file {
+    file_handle file;
+    const char* path = "";
+    reference_kind kind = reference_kind::pcm;
+    wav_format format;
+};
+
+// Opens the reference for reading; prints the message and returns false when it cannot.
+bool open_reference_file(reference_file& reference, const char* path);
+// Reads and checks what the reference holds before any output is created;
+// prints the one line that says what is wrong and returns false.
+bool check_reference(reference_file& reference);
+// Compares the capture with the checked reference; returns 0 when the capture
+// is bit-exact, 1 otherwise and on every error. The caller reports a failed write.
+int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool channels_given, reference_file& reference,
+                  bool json);
+
+// ---- What the comparison establishes (compare.cpp, diagnose.cpp) ----
 
 inline constexpr std::size_t reference_events = 20;  // dropped or repeated runs kept
-inline constexpr std::size_t reference_finding_text = 160;
+inline constexpr std::size_t reference_finding_text = 200;
+inline constexpr int max_diagnosed_channels = 16;  // channels whose relation to the reference is examined
+inline constexpr std::size_t max_diagnoses = 3 * max_diagnosed_channels + 3;
 
 struct frame_event {
     long long frame;  // capture frame where the run of mismatches began
     long long count;
+};
+
+// One line of the diagnosis: what explains that the capture is not bit-exact.
+enum class diagnosis_kind { channel_map, polarity, gain, word_length, dc_offset, skew, unrelated };
+enum class word_cut { truncated, rounded, dithered };
+
+struct diagnosis {
+    diagnosis_kind kind = diagnosis_kind::unrelated;
+    int channel = 0;           // 1-based capture channel; 0: every channel (a gain)
+    double gain_db = 0;
+    long long value = 0;       // dc_offset: the constant; skew: frames; word_length: bits
+    long long from_frame = -1; // gain: capture frame where it began; -1 from the start
+    word_cut how = word_cut::truncated;
 };
 
 struct comparison {
@@ -36,7 +75,9 @@ struct comparison {
     wav_format reference;
     int precision = 0;              // bits compared: 16 or 24
     bool aligned = false;
+    bool by_relation = false;       // aligned through the channels' relation, not equal samples
     long long offset = 0;           // capture frame that lines up with reference frame 0
+    long long period = 0;           // the reference repeats every period frames around the offset (0: no)
     long long compared = 0;
     long long mismatched = 0;
     bool have_mismatch = false;
@@ -45,8 +86,6 @@ struct comparison {
     long long expected = 0;
     long long got = 0;
     long long largest_difference = 0;
-    double gain_db = 0;
-    bool constant_gain = false;
     std::array<frame_event, reference_events> dropped{};
     std::array<frame_event, reference_events> repeated{};
     long long dropped_runs = 0;
@@ -55,92 +94,34 @@ struct comparison {
     long long repeated_frames = 0;
     long long missing_before = 0;   // reference frames before the capture began
     long long missing_after = 0;    // reference frames after the capture ended
-    long long uncompared_lead = 0;  // silent lead frames too far back to compare
+    bool sound_before = false;      // some of them hold sound
+    bool sound_after = false;
+    long long uncompared_lead = 0;  // lead frames no longer held to compare
     bool low_bits_set = false;      // capture bits below the compared precision
     bool capture_has_audio = false;
     bool capture_non_audio = false; // its channel status says so
+    std::array<diagnosis, max_diagnoses> diagnoses{};
+    std::size_t diagnosed = 0;
+    std::array<int, max_diagnosed_channels> channel_map{};  // with a channel_map: reference channel per capture channel, 0 for none
 };
 
 bool bit_exact(const comparison& facts);
 long long missing_frames(const comparison& facts);
-// Opens the reference and compares; returns 0 when the capture is bit-exact,
-// 1 otherwise and on every error. The caller reports a failed write.
-int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool channels_given, const char* reference_path,
-                  bool json);
-int compare_with_reference(std::FILE* in, std::FILE* reference, const char* reference_path, std::FILE* out, bool wav,
-                           int channels, bool channels_given, bool json);
+double constant_gain_db(const comparison& facts, bool& found);
 
-// ---- Frames of both files (frames.cpp) ----
-
-inline constexpr long long ring_frames = 65536;    // frames held of each file (a power of two)
-inline constexpr long long align_frames = 64;      // frames that must agree to align
-inline constexpr long long match_frames = 32;      // frames that must agree to realign
-inline constexpr long long search_frames = 4096;   // how far a realignment is looked for, either way
-inline constexpr long long shape_frames = 256;     // frames whose shape must agree where samples do not
-inline constexpr long long shape_slack = 16;       // frames either way that a gain stage may move the first sound
-inline constexpr double shape_correlation = 0.999;
-inline constexpr std::size_t io_bytes = read_chunk_bytes;
-
-// One file as a sequence of frames of signed samples at the compared precision.
-struct frame_stream {
-    std::FILE* file = nullptr;
-    bool capture = false;  // subframe words; otherwise reference samples
-    int channels = 0;
-    std::size_t sample_bytes = 0;
-    int precision = 0;
-    long long byte_limit = -1;  // the reference's data chunk
-    heap_array<std::int32_t> ring;
-    long long begin = 0;  // frames held: [begin, end)
-    long long end = 0;
-    heap_array<std::uint8_t> io;
-    std::size_t io_size = 0;
-    std::size_t io_pos = 0;
-    std::size_t io_len = 0;
-    bool low_bits = false;   // capture bits below the precision were set
-    bool has_audio = false;  // capture audio bits were set
-};
-
-bool open_stream(frame_stream& s, std::FILE* file, bool capture, int channels, std::size_t sample_bytes, int precision);
-// Reads on until frame idx is decoded; the ring keeps at least three
-// quarters of its frames before the newest. fill_to is its fast path, inline
-// because the comparison calls it for every frame.
-bool load_until(frame_stream& s, long long idx);
-// True when frame idx is held, reading on as far as needed.
-inline bool fill_to(frame_stream& s, long long idx)
-{
-    return idx < s.end ? idx >= s.begin : load_until(s, idx);
-}
-
-// Frame indexes are never negative, and the ring's size is a power of two.
-inline const std::int32_t* frame_at(const frame_stream& s, long long idx)
-{
-    return s.ring.get() + (idx & (ring_frames - 1)) * s.channels;
-}
-
-inline bool frames_equal(const std::int32_t* a, const std::int32_t* b, int channels)
-{
-    for (int ch = 0; ch < channels; ++ch)
-        if (a[ch] != b[ch])
-            return false;
-    return true;
-}
-bool all_zero(const std::int32_t* frame, int channels);
-bool match_at(frame_stream& ref, long long i, frame_stream& cap, long long j, long long n);
-long long realignment(frame_stream& ref, long long i, frame_stream& cap, long long j);
-
-// ---- Alignment (align.cpp) ----
-
-// Sets facts.offset and returns true when the capture holds the reference;
-// first is the reference's first non-zero frame, zero_run the number of
-// silent capture frames just before it.
-bool align(comparison& facts, frame_stream& ref, frame_stream& cap, long long& first, long long& zero_run);
-
-// ---- Reports (reference_report.cpp) ----
+// ---- Reports (reference_report.cpp, reference_json.cpp) ----
 
 using finding_line = std::array<char, reference_finding_text>;
 inline constexpr std::size_t max_reference_findings = 8 + 2 * reference_events;
+inline constexpr std::size_t max_reference_notes = 4;
 // Writes the findings, one line each, in the order the reports list them,
 // and returns how many there are (none exactly when the capture is bit-exact).
 std::size_t reference_findings(const comparison& facts, std::array<finding_line, max_reference_findings>& lines);
+// The notes: what the reader should know although it is no fault.
+std::size_t reference_notes(const comparison& facts, std::array<finding_line, max_reference_notes>& lines);
+// One plain line for a diagnosis.
+void diagnosis_text(const comparison& facts, const diagnosis& entry, finding_line& line);
+const char* diagnosis_name(diagnosis_kind kind);
+const char* word_cut_name(word_cut how);
 void write_reference_text(std::FILE* out, const comparison& facts);
 void write_reference_json(std::FILE* out, const comparison& facts);

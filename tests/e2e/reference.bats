@@ -44,8 +44,9 @@ d = json.load(open("report.json"))
 f = "|".join(d["findings"])
 assert eval(sys.argv[1]), sys.argv[1]
 assert d["bit_exact"] == (d["findings"] == [])
-verdict = open("report.txt").readline()
-assert verdict.startswith("bit-exact: " if d["bit_exact"] else "not bit-exact: "), verdict
+text = open("report.txt").read().splitlines()
+assert text[0].startswith("bit-exact: " if d["bit_exact"] else "not bit-exact: "), text[0]
+assert all(len(line.encode()) <= 80 for line in text), "text report wider than 80 columns"
 PY
         [ "$code" -eq "$want" ] || { echo "$name: exit $code, wanted $want" >&2; return 1; }
     done <<'EOF'
@@ -62,6 +63,7 @@ gain of -6 dB|stereo-48k|gain -6|stereo-48k.wav|1|abs(d["constant_gain_db"] + 6)
 short capture|stereo-48k|truncate 2000|stereo-48k.wav|1|d["missing_frames"] == 400 and "the capture ends 400 frames before the reference does" in f
 bitstream, not the reference|ac3-nonaudio||stereo-48k.wav|1|d["offset_frames"] is None and d["capture_non_audio"] and "no alignment found: the capture holds non-zero audio, but not the reference's; its channel status says non-audio" in f
 silence only|stereo-48k|truncate 0 silence 3000|stereo-48k.wav|1|d["offset_frames"] is None and d["missing_frames"] == 2400 and "no non-zero audio" in f
+cut mid-frame after words of zeros|stereo-48k|cutword silence 1000|stereo-48k.wav|0|d["offset_frames"] == 999 and d["compared_frames"] == 2400
 EOF
 }
 
@@ -85,6 +87,9 @@ files = {
     "pastend.wav": good[:40] + struct.pack("<I", 10 ** 6) + good[44:],
     "text.wav": b"this is not audio at all\n",
     "nodata.wav": riff(fmt(1, 16)),
+    "empty.wav": riff(fmt(1, 16), b"data" + struct.pack("<I", 0)),
+    "halfframe.wav": riff(fmt(1, 16), b"data" + struct.pack("<I", 2) + bytes(2)),
+    "mono.wav": riff(fmt(1, 16, 1), data),
     # An odd-sized LIST chunk with its pad byte before fmt: a good reference.
     "list.wav": riff(b"LIST" + struct.pack("<I", 5) + b"INFO!" + b"\0", good[12:]),
 }
@@ -105,10 +110,102 @@ PY
 --reference truncated.wav|1|Reference file error: truncated header: a chunk runs past the end of the file.
 --reference pastend.wav|1|Reference file error: data chunk size runs past the end of the file.
 --reference nodata.wav|1|Reference file error: no data chunk.
+--reference empty.wav|1|Reference file error: the data chunk holds no frames.
+--reference halfframe.wav --json|1|Reference file error: the data chunk holds no frames.
+--reference mono.wav|1|Error: the capture has 2 channels, but the reference has 1 channels.
+--reference mono.wav -c 2|1|Error: channel number(-c) is 2, but the reference has 1 channels.
 --reference list.wav -c 3|1|Error: channel number(-c) is 3, but the reference has 2 channels.
 --reference list.wav -c 2 -b 7|0|
 EOF
     grep -q '^bit-exact: 2400 frames at offset 0$' out
+}
+
+# A writer that cannot seek back leaves 0xFFFFFFFF for the sizes; files of
+# more than 4 GiB are RF64 (or BW64) with the sizes in a ds64 chunk.
+@test "references written while streaming, and RF64 and BW64 files" {
+    wav=$FIXTURES/stereo-48k.wav
+    ffmpeg -hide_banner -loglevel error -i "$wav" -c:a pcm_s16le -f wav - | cat > streamed.wav
+    ffmpeg -hide_banner -loglevel error -i "$wav" -c:a pcm_s16le -rf64 always -y rf64.wav
+    python3 - <<'PY'
+data = bytearray(open("rf64.wav", "rb").read())
+assert data[:4] == b"RF64" and data[12:16] == b"ds64"
+data[:4] = b"BW64"
+open("bw64.wav", "wb").write(data)
+data = open("streamed.wav", "rb").read()
+assert data[4:8] == b"\xff" * 4 and data.find(b"data\xff\xff\xff\xff") > 0
+PY
+    for ref in streamed.wav rf64.wav bw64.wav /dev/stdin; do
+        run --separate-stderr fd --reference "$ref" --json -i "$FIXTURES/stereo-48k.iec" -o report.json < streamed.wav
+        [ "$status" -eq 0 ] || { echo "$ref: status $status: $output" >&2; return 1; }
+        python3 -c 'import json; d = json.load(open("report.json")); assert d["bit_exact"] and d["reference"]["frames"] == 2400, d'
+    done
+    ffmpeg -hide_banner -loglevel error -i "$wav" -c:a pcm_s16le -f wav - |
+        fd --reference /dev/stdin -i "$FIXTURES/stereo-48k.iec" -o report.txt > /dev/null
+    grep -qx 'bit-exact: 2400 frames at offset 0' report.txt
+}
+
+# The reference is opened and checked before the output is created, and
+# the output must not be the reference under any spelling or link.
+@test "-o naming the reference, or a reference that cannot be used, leaves every file as it was" {
+    cp "$FIXTURES/stereo-48k.wav" ref.wav
+    ln -s ref.wav link.wav
+    ln ref.wav hard.wav
+    for out in ref.wav ./ref.wav "$PWD/ref.wav" link.wav hard.wav; do
+        run --separate-stderr fd --reference ref.wav -i "$FIXTURES/stereo-48k.iec" -o "$out"
+        [ "$status" -eq 1 ] && [ "${lines[2]}" = "Output and reference are the same file, please check." ] ||
+            { echo "-o $out: status $status: $output" >&2; return 1; }
+        cmp ref.wav "$FIXTURES/stereo-48k.wav"
+    done
+    echo keep > out.txt
+    for ref in missing.wav "$FIXTURES/stereo-48k.iec"; do
+        run --separate-stderr fd --reference "$ref" -i "$FIXTURES/stereo-48k.iec" -o out.txt
+        [ "$status" -eq 1 ] && [ "$(cat out.txt)" = keep ] || { echo "$ref: status $status: $output" >&2; return 1; }
+    done
+}
+
+# Paths are bytes: the JSON escapes those that are not UTF-8, and the text
+# report wraps a long one within 80 columns.
+@test "reports on a reference path of any bytes: valid JSON, 80 columns" {
+    dir=$(printf 'd\xff\xfe-%s-\xc3\xa9-\xe2\x82' "$(printf 'x%.0s' $(seq 90))")
+    mkdir "$dir"
+    cp "$FIXTURES/stereo-48k.wav" "$dir/ref.wav"
+    python3 "$EDITCAP" 2 flip 1000 1 26 < "$FIXTURES/stereo-48k.iec" > cap
+    fd --reference "$dir/ref.wav" --json -i cap -o report.json > /dev/null || true
+    fd --reference "$dir/ref.wav" -i cap -o report.txt > /dev/null || true
+    python3 - "$dir" <<'PY'
+import json, os, sys
+raw = open("report.json", "rb").read()
+path = json.loads(raw)["reference"]["path"]
+# Bytes that are not part of valid UTF-8 come back as the characters U+0080 to U+00FF.
+expected = os.fsencode(sys.argv[1]).decode("utf-8", "surrogateescape")
+expected = "".join(chr(ord(c) - 0xDC00) if 0xDC80 <= ord(c) <= 0xDCFF else c for c in expected)
+assert path == expected + "/ref.wav", (path, expected)
+assert b"\\u00ff\\u00fe-" in raw and "é".encode() in raw, raw
+text = open("report.txt", "rb").read().splitlines()
+assert all(len(line) <= 80 for line in text), [len(line) for line in text]
+assert "é".encode() in b"".join(text)
+PY
+}
+
+# A capture that never aligns is not told how it ends; through a stage that
+# swaps or inverts channels it is aligned and the stage is named.
+@test "captures that never align exactly: no end findings, a diagnosis where there is one" {
+    while IFS='|' read -r name effect check; do
+        sox "$FIXTURES/stereo-48k.wav" through.wav $effect
+        "$IEC958_ENCODE" cap '0x04 0x82 0x00 0x02' through.wav
+        ! fd --reference "$FIXTURES/stereo-48k.wav" --json -i cap -o report.json > /dev/null
+        python3 - "$check" <<'PY' || { echo "$name: $(cat report.json)" >&2; return 1; }
+import json, sys
+d = json.load(open("report.json"))
+f = "|".join(d["findings"])
+assert "ends" not in f and d["missing_after"] == 0, f
+assert eval(sys.argv[1]), sys.argv[1]
+PY
+    done <<'EOF'
+channels swapped|remix 2 1|d["diagnosis"] == [{"kind": "channel_map", "map": [2, 1]}]
+right channel inverted|remix 1 2v-1|{"kind": "polarity", "channel": 2} in d["diagnosis"]
+resampled|rate 44100|d["diagnosis"] == [{"kind": "unrelated"}] and d["offset_frames"] is None
+EOF
 }
 
 @test "--reference on the command line" {

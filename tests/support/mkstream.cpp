@@ -2,7 +2,7 @@
 //
 //   mkstream -c CHANNELS -n FRAMES [-w] [-b BITS] [-a CH=V,V,...]
 //            [-s CH[@BLOCK]=HEX] [-V CH=F[-F],...] [-E CH=F[-F],...]
-//            [-D F[-F]] [-K] [-Z] [-N] [-R]
+//            [-D F[-F]] [-K] [-Z] [-N] [-R] [-L FRAMES] [-X]
 //
 //   -w             put a 44-byte WAV header in front
 //   -b BITS        sample width the values are given in (16, 20 or 24; default 24)
@@ -18,6 +18,10 @@
 //   -N             no parity bits (bit 31 zero)
 //   -R             write the samples as a WAV file of BITS-bit PCM (16 or 24)
 //                  instead: the reference that was played
+//   -L FRAMES      put FRAMES silent frames in front, as a capture started
+//                  before playback
+//   -X             every other frame's samples have their lowest bit flipped,
+//                  as a path that corrupts every other frame
 //
 // Every word also gets a preamble code (block start 8, first subframe 2,
 // other subframes 4) and even parity, as a capture would.
@@ -59,6 +63,8 @@ struct stream_plan {
     bool codes = true;
     bool parity = true;
     bool reference = false;
+    long lead = 0;
+    bool corrupt = false;
 };
 
 bool in_ranges(const std::vector<frame_range>& ranges, int ch, long frame)
@@ -107,7 +113,7 @@ void put_le(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
 // A 44-byte header for frames of sample_bytes-byte samples.
 void write_wav_header(const stream_plan& plan, int sample_bytes)
 {
-    const auto data = static_cast<std::uint32_t>(plan.frames * plan.channels * sample_bytes);
+    const auto data = static_cast<std::uint32_t>((plan.frames + plan.lead) * plan.channels * sample_bytes);
     std::vector<std::uint8_t> h;
     h.insert(h.end(), {'R', 'I', 'F', 'F'});
     put_le(h, 36 + data, 4);
@@ -128,16 +134,19 @@ void write_wav_header(const stream_plan& plan, int sample_bytes)
 std::uint32_t sample_value(const stream_plan& plan, long frame, int ch)
 {
     const auto& values = plan.samples[static_cast<std::size_t>(ch - 1)];
+    if (frame < 0)
+        return 0;  // the silence in front
     const long value = values.empty() ? (frame * 7919 * ch) - 3000000 : values[static_cast<std::size_t>(frame) % values.size()];
-    return static_cast<std::uint32_t>(value) & ((1U << plan.bits) - 1);
+    const std::uint32_t flip = plan.corrupt && !plan.reference && frame % 2 == 1 ? 1 : 0;
+    return (static_cast<std::uint32_t>(value) ^ flip) & ((1U << plan.bits) - 1);
 }
 
 std::uint32_t make_word(const stream_plan& plan, long frame, int ch)
 {
     std::uint32_t word = sample_value(plan, frame, ch) << (28 - plan.bits);
 
-    const long block = frame / 192;
-    const long in_block = frame % 192;
+    const long block = (frame + plan.lead) / 192;  // blocks count from the first frame written
+    const long in_block = (frame + plan.lead) % 192;
     const status_change* status = nullptr;
     for (const auto& change : plan.status)
         if (change.channel == ch && change.block <= block)
@@ -166,7 +175,7 @@ int main(int argc, char* argv[])
 {
     stream_plan plan;
     int opt = 0;
-    while ((opt = getopt(argc, argv, "c:n:wb:a:s:V:E:D:KZNR")) != -1) {
+    while ((opt = getopt(argc, argv, "c:n:wb:a:s:V:E:D:KZNRL:X")) != -1) {
         int ch = 0;
         const char* rest = nullptr;
         switch (opt) {
@@ -214,10 +223,12 @@ int main(int argc, char* argv[])
         case 'Z': plan.codes = false; break;
         case 'N': plan.parity = false; break;
         case 'R': plan.reference = true; break;
+        case 'L': plan.lead = std::strtol(optarg, nullptr, 10); break;
+        case 'X': plan.corrupt = true; break;
         default: usage_error("option");
         }
     }
-    if (plan.channels < 1 || plan.frames < 0 || (plan.bits != 16 && plan.bits != 20 && plan.bits != 24))
+    if (plan.channels < 1 || plan.frames < 0 || plan.lead < 0 || (plan.bits != 16 && plan.bits != 20 && plan.bits != 24))
         usage_error("-c, -n or -b");
 
     if (plan.reference && plan.bits == 20)
@@ -226,7 +237,7 @@ int main(int argc, char* argv[])
     if (plan.wav || plan.reference)
         write_wav_header(plan, sample_bytes);
     std::vector<std::uint8_t> buf;
-    for (long frame = 0; frame < plan.frames; ++frame) {
+    for (long frame = -plan.lead; frame < plan.frames; ++frame) {
         if (in_ranges(plan.dropped, 0, frame))
             continue;
         for (int ch = 1; ch <= plan.channels; ++ch)
