@@ -92,7 +92,7 @@ struct vector_sums {
 void add_words(vector_sums& s, u32x4 w, u32x4 earlier, u32x4 code)
 {
     s.any |= w;
-    s.common &= w | __builtin_convertvector((w & audio_mask) == 0, u32x4);
+    s.common &= w | __builtin_convertvector(w == 0, u32x4);
     s.codes -= __builtin_convertvector((w & preamble_mask) == code, u32x4);
     s.sync |= __builtin_convertvector((w & sync_mask) == sync_word, u32x4);
     s.differ |= w ^ earlier;

@@ -31,7 +31,7 @@ inline std::int32_t word_sample(std::uint32_t w)
 struct lane_sums {
     std::size_t lanes;
     std::uint32_t* any;     // OR of the words
-    std::uint32_t* common;  // AND of the words whose audio bits are not all zero
+    std::uint32_t* common;  // AND of the words that are not zero (nothing received)
     std::int32_t* sum;      // sum of the samples
     float* squares;         // sum of the samples squared
     float* peak;            // largest sample squared
