@@ -5,6 +5,8 @@
 #include "analyze/pass.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -93,16 +95,19 @@ void track_tones(pass_state& p, analysis& facts, const std::uint8_t* block, long
     if (wanted) {
         std::uint8_t* flags = p.rise_memory.get();
         rise_flags(block, before, p.block_words, p.channels, flags);
-        constexpr std::size_t at_once = sizeof(std::uint64_t);
-        for (std::size_t i = 0; i < p.block_words; i += at_once) {
-            std::uint64_t eight = 0;
-            std::memcpy(&eight, flags + i, at_once);
-            for (std::size_t k = 0; eight != 0 && k < at_once; ++k) {
-                if (flags[i + k] == 0)
-                    continue;
-                const std::size_t word = i + k;
-                tone_track& tone = facts.per_channel[word % c].signal.tone;
-                if (tone.candidate) {
+        // 32 flags at a time, in four 64-bit words; a set flag is a set
+        // byte, found by its lowest bit. A block is 192 frames: 6 * channels times 32 words.
+        std::array<std::uint64_t, 4> group{};
+        for (std::size_t i = 0; i < p.block_words; i += sizeof group) {
+            std::memcpy(group.data(), flags + i, sizeof group);
+            if ((group[0] | group[1] | group[2] | group[3]) == 0)
+                continue;
+            for (std::size_t g = 0; g < group.size(); ++g) {
+                for (std::uint64_t eight = group[g]; eight != 0; eight &= eight - 1) {
+                    const std::size_t word = i + 8 * g + static_cast<std::size_t>(std::countr_zero(eight)) / 8;
+                    tone_track& tone = facts.per_channel[word % c].signal.tone;
+                    if (!tone.candidate)
+                        continue;
                     const std::int32_t earlier = word < c ? word_sample(load_word(before + word * word_bytes))
                                                           : sample_at(block, word - c);
                     tone_crossing(tone, earlier, sample_at(block, word), first_frame + static_cast<long long>(word / c));

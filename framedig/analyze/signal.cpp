@@ -39,6 +39,12 @@ double decibels(double square_ratio)
     return 10.0 * std::log10(square_ratio);
 }
 
+// Rounded as the reports give it; adding 0 turns -0.00 into 0.00.
+double rounded(double value, double scale)
+{
+    return std::round(value * scale) / scale + 0.0;
+}
+
 } // namespace
 
 void tone_crossing(tone_track& tone, std::int32_t before, std::int32_t sample, long long frame)
@@ -149,11 +155,11 @@ void signal_results(analysis& facts)
         r.silent = any == 0 || r.samples == 0;
         if (s.samples == 0)
             continue;
-        r.dc_offset = r.samples > 0 ? static_cast<double>(s.sum) / static_cast<double>(r.samples) : 0.0;
+        r.dc_offset = rounded(r.samples > 0 ? static_cast<double>(s.sum) / static_cast<double>(r.samples) : 0.0, 100);
         if (r.silent)
             continue;
-        r.peak_dbfs = decibels(s.peak_square / full_scale_square);
-        r.rms_dbfs = decibels(s.squares / static_cast<double>(r.samples) / full_scale_square);
+        r.peak_dbfs = rounded(decibels(s.peak_square / full_scale_square), 100);
+        r.rms_dbfs = rounded(decibels(s.squares / static_cast<double>(r.samples) / full_scale_square), 100);
         // Never set above the lowest bit in use: a broken line or a wrong
         // shift. Set in every sample (a zero word is nothing received, not a
         // sample), where the samples differ. A few samples say nothing of the
@@ -165,6 +171,6 @@ void signal_results(analysis& facts)
             r.stuck_at_1 = common != any ? common : 0U;
         }
         r.tone = steady(s.tone);
-        r.tone_hz = r.tone ? facts.tone_rate_hz * static_cast<double>(s.tone.spacings) / s.tone.spacing_sum : 0.0;
+        r.tone_hz = r.tone ? rounded(facts.tone_rate_hz * static_cast<double>(s.tone.spacings) / s.tone.spacing_sum, 10) : 0.0;
     }
 }

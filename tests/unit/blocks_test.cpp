@@ -1,6 +1,7 @@
 // The block-level primitives against plain word-by-word references, on
 // random words and on the channel counts whose lane layouts differ.
 #include "blocks.h"
+#include "lane_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -63,8 +64,11 @@ TEST(Blocks, LaneSumsAgreeWithWordByWordSums)
             const std::size_t lanes = lanes_for(channels);
             ASSERT_EQ(lanes % 4, 0U);
             ASSERT_EQ(lanes % static_cast<std::size_t>(channels), 0U);
+            // The scan this machine runs, and the four-word scan every machine has.
             lane_memory m(lanes);
             scan_lanes(bytes.data(), earlier.data(), words.size(), 8, m.sums);
+            lane_memory narrow(lanes);
+            scan_lanes_by_4(bytes.data(), earlier.data(), words.size(), 8, narrow.sums);
 
             std::vector<std::uint32_t> any(lanes, 0), common(lanes, ~0U);
             std::vector<std::int64_t> sum(lanes, 0);
@@ -90,7 +94,15 @@ TEST(Blocks, LaneSumsAgreeWithWordByWordSums)
             EXPECT_EQ(m.sums.odd, odd) << at;
             EXPECT_EQ(m.sums.sync, sync) << at;
             EXPECT_EQ(m.sums.status_differs, round % 2 == 1) << at;
+            EXPECT_EQ(narrow.sums.codes, codes) << at;
+            EXPECT_EQ(narrow.sums.odd, odd) << at;
+            EXPECT_EQ(narrow.sums.status_differs, round % 2 == 1) << at;
+            EXPECT_EQ(narrow.any, m.any) << at;
+            EXPECT_EQ(narrow.common, m.common) << at;
+            EXPECT_EQ(narrow.sum, m.sum) << at;
             for (std::size_t q = 0; q < lanes; ++q) {
+                EXPECT_NEAR(narrow.squares[q], squares[q], squares[q] * 1e-5) << at << " lane " << q;
+                EXPECT_EQ(narrow.peak[q], m.peak[q]) << at << " lane " << q;
                 EXPECT_EQ(m.any[q], any[q]) << at << " lane " << q;
                 EXPECT_EQ(m.common[q], common[q]) << at << " lane " << q;
                 EXPECT_EQ(m.sum[q], sum[q]) << at << " lane " << q;
