@@ -2,7 +2,10 @@
 # Measures framedig on a large synthetic capture against cp and cat of the
 # same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
 # Targets: PCM within 1.2x of cp, -v within 4x of cat, --analyze within 3x of
-# cat, --reference within 3x of cat of both files, peak RSS under 8 MiB.
+# cat (on the generator's ramp and on a 1 kHz tone, whose zero crossings the
+# analysis follows), --reference within 3x of cat of both files, peak RSS
+# under 8 MiB. With valgrind installed, callgrind also counts the analysis's
+# instructions per word of each (repeatable where times drift).
 set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
@@ -13,10 +16,14 @@ trap 'rm -rf "$work"' EXIT
 cap=$work/capture.wav
 
 ref=$work/reference.wav
+tone=$work/tone.wav
+# One period of a 1 kHz sine at 48 kHz, half of full scale.
+period=$(awk 'BEGIN { for (n = 0; n < 48; n++) printf "%s%d", n ? "," : "", int(4194304 * sin(2 * 3.14159265358979 * n / 48)) }')
 "$bin/mkstream" -w -c 2 -n $((mib * 1024 * 1024 / 8)) -V 2=1000 > "$cap"
+"$bin/mkstream" -w -c 2 -n $((mib * 1024 * 1024 / 8)) -a "1=$period" -a "2=$period" > "$tone"
 "$bin/mkstream" -R -c 2 -n $((mib * 1024 * 1024 / 8)) > "$ref"  # the same samples, 24-bit PCM
 cat "$ref" > /dev/null
-cat "$cap" > /dev/null  # warm the page cache
+cat "$cap" "$tone" > /dev/null  # warm the page cache
 echo "capture: $mib MiB, 2 channels (reference: the same samples as 24-bit PCM); best and median of $runs runs, interleaved"
 
 # Wall time of one run in seconds. Outputs are removed and dirty pages written
@@ -31,7 +38,7 @@ one() {
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat catboth pcm24 pcm16 validity status analyze reference)
+names=(cp cat catboth pcm24 pcm16 validity status analyze tone reference)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
@@ -42,6 +49,7 @@ for _ in $(seq $runs); do
     times[validity]+=" $(one "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")"
     times[status]+=" $(one "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
     times[analyze]+=" $(one "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")"
+    times[tone]+=" $(one "$bin/framedig" -w --analyze -i "$tone" -o "$work/out.txt")"
     times[reference]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$cap" -o "$work/out.txt")"
 done
 
@@ -58,6 +66,7 @@ ratio "PCM 24-bit / cp" pcm24 cp 1.2
 ratio "PCM 16-bit / cp" pcm16 cp 1.2
 ratio "-v / cat" validity cat 4
 ratio "--analyze / cat" analyze cat 3
+ratio "--analyze tone / cat" tone cat 3
 ratio "--reference / cat both" reference catboth 3
 
 peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
@@ -67,3 +76,22 @@ printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s (targ
     "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --reference "$ref" -i "$cap" -o "$work/out.txt")"
+
+# Instructions of the analysis for a capture of n words of the ramp or the tone.
+instructions() {
+    head -c $((44 + 4 * $2)) "$([ "$1" = ramp ] && echo "$cap" || echo "$tone")" > "$work/small.wav"
+    # The exit status is the analysis's (1 with findings); the count is what matters.
+    { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$bin/framedig" -w --analyze \
+        -i "$work/small.wav" -o "$work/out.txt" || true; } 2>&1 | awk '/Collected/ { print $NF }'
+}
+
+# Per word, from the difference of two lengths, so that start-up and the
+# detection in the first MiB do not count.
+if command -v valgrind > /dev/null && [ "$mib" -ge 32 ]; then
+    for kind in ramp tone; do
+        short=$(instructions $kind $((2 * 1024 * 1024)))
+        long=$(instructions $kind $((6 * 1024 * 1024)))
+        printf 'callgrind --analyze, %s: %.2f instructions a word (%d for 2M words, %d for 6M)\n' "$kind" \
+            "$(bc -l <<< "($long - $short) / (4 * 1024 * 1024)")" "$short" "$long"
+    done
+fi
