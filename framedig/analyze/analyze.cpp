@@ -16,7 +16,7 @@ namespace {
 // are still in the cache when the pass takes them.
 constexpr std::size_t window_bytes = std::size_t{1024} * 1024;
 constexpr std::size_t read_piece_bytes = std::size_t{256} * 1024;
-constexpr std::size_t zero_chunk_words = 16 * 1024;
+constexpr std::size_t zero_chunk_words = std::size_t{16} * 1024;
 
 std::size_t first_nonzero_word(const std::uint8_t* buf, std::size_t words)
 {
@@ -113,6 +113,7 @@ int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json
     }
     live_input live;
     live_begin(live, in);
+    // cppcheck-suppress unreadVariable ; it puts the signals back on every return
     const std::unique_ptr<live_input, decltype(&live_end)> restore(&live, live_end);
     if (wav)
         live_fill(live, buf.get(), wav_header_bytes);

@@ -75,7 +75,7 @@ void json_signal(std::FILE* out, const analysis& facts, int ch)
     const channel_facts& cf = facts.per_channel[static_cast<std::size_t>(ch)];
     const signal_result& r = cf.result;
     const bool pcm = cf.signal.samples > 0;
-    std::fprintf(out, "{\"channel\":%d,\"samples\":%lld", ch + 1, r.samples);
+    std::fprintf(out, R"({"channel":%d,"samples":%lld)", ch + 1, r.samples);
     json_fixed(out, "peak_dbfs", r.peak_dbfs, !r.silent);
     json_fixed(out, "rms_dbfs", r.rms_dbfs, !r.silent);
     json_fixed(out, "dc_offset", r.dc_offset, pcm);
@@ -85,7 +85,7 @@ void json_signal(std::FILE* out, const analysis& facts, int ch)
     std::fputs(",\"mutes\":[", out);
     for (long long i = 0; i < s.mute_count && i < static_cast<long long>(s.mutes.size()); ++i) {
         const mute_run& m = s.mutes[static_cast<std::size_t>(i)];
-        std::fprintf(out, "%s{\"frame\":%lld,\"frames\":%lld,\"seconds\":%.3f,\"duration_ms\":%.1f}", i > 0 ? "," : "",
+        std::fprintf(out, R"(%s{"frame":%lld,"frames":%lld,"seconds":%.3f,"duration_ms":%.1f})", i > 0 ? "," : "",
                      m.frame, m.frames, m.seconds, m.duration_ms);
     }
     std::fprintf(out, "],\"mute_count\":%lld", s.mute_count);

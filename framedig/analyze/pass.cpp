@@ -17,7 +17,7 @@ void clear_block(analysis& facts, int channels)
     }
 }
 
-void structure_broken(pass_state& p, analysis& facts)
+void structure_broken(const pass_state& p, analysis& facts)
 {
     if (char* line = finding_slot(facts, finding_block))
         std::snprintf(line, finding_text, "block structure broken at frame %lld", p.frame);

@@ -52,7 +52,7 @@ struct lane_memory {
 
 TEST(Blocks, LaneSumsAgreeWithWordByWordSums)
 {
-    std::mt19937 rng(13);
+    std::mt19937 rng(13);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same words in every run
     for (const int channels : {1, 2, 3, 4, 5, 6, 8, 12}) {
         for (int round = 0; round < 4; ++round) {
             const auto words = random_block(channels, rng);
@@ -70,11 +70,14 @@ TEST(Blocks, LaneSumsAgreeWithWordByWordSums)
             lane_memory narrow(lanes);
             scan_lanes_by_4(bytes.data(), earlier.data(), words.size(), 8, narrow.sums);
 
-            std::vector<std::uint32_t> any(lanes, 0), common(lanes, ~0U);
+            std::vector<std::uint32_t> any(lanes, 0);
+            std::vector<std::uint32_t> common(lanes, ~0U);
             std::vector<std::int64_t> sum(lanes, 0);
-            std::vector<double> squares(lanes, 0), peak(lanes, 0);
+            std::vector<double> squares(lanes, 0);
+            std::vector<double> peak(lanes, 0);
             std::uint32_t codes = 0;
-            bool odd = false, sync = false;
+            bool odd = false;
+            bool sync = false;
             for (std::size_t i = 0; i < words.size(); ++i) {
                 const std::uint32_t w = words[i];
                 const std::size_t q = i % lanes;
@@ -117,7 +120,7 @@ TEST(Blocks, OddParityFoundInEveryPosition)
 {
     // One bad word anywhere in an otherwise even block must be seen.
     for (const int channels : {1, 2, 6}) {
-        const std::size_t count = static_cast<std::size_t>(192 * channels);
+        const auto count = std::size_t{192} * static_cast<std::size_t>(channels);
         lane_memory m(lanes_for(channels));
         for (std::size_t bad = 0; bad < count; bad += 7) {
             std::vector<std::uint32_t> words(count, 0x00123000U);  // bits 4-31 hold four ones
@@ -134,7 +137,7 @@ TEST(Blocks, OddParityFoundInEveryPosition)
 
 TEST(Blocks, StatusGatherMatchesTheExtractionReport)
 {
-    std::mt19937 rng(7);
+    std::mt19937 rng(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same words in every run
     for (const int channels : {1, 2, 3, 6, 8}) {
         const auto block = to_bytes(random_block(channels, rng));
         std::vector<std::uint32_t> words(static_cast<std::size_t>(6 * channels));
