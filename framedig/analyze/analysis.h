@@ -210,9 +210,9 @@ void signal_sample(signal_sums& sums, std::uint32_t word, long long frame);
 void tone_sample(tone_track& tone, std::int32_t sample, long long frame);
 // A rising zero crossing from before (frame - 1) to sample (frame).
 void tone_crossing(tone_track& tone, std::int32_t before, std::int32_t sample, long long frame);
-// Frames of silence on every channel from frame on, audio at a frame, and an
-// IEC 61937 stretch at a frame.
-void silence_frames(silence_track& track, long long frame, long long frames);
+// Silence on every channel from a frame on (a run starts unless one is
+// under way), audio at a frame, and an IEC 61937 stretch at a frame.
+void silence_from(silence_track& track, long long frame);
 void audio_frame(silence_track& track, long long frame);
 void bitstream_frame(silence_track& track, long long frame);
 void silence_end(silence_track& track, long long end_frame);

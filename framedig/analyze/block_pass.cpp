@@ -148,15 +148,15 @@ void add_silence(const pass_state& p, analysis& facts, const std::uint8_t* block
 {
     const auto c = static_cast<std::size_t>(p.channels);
     if ((any & audio_mask) == 0) {
-        silence_frames(facts.silence, first_frame, frames_per_block);
+        silence_from(facts.silence, first_frame);
         return;
     }
     const int lead = silent_frames(block, c, false);
     if (lead > 0)
-        silence_frames(facts.silence, first_frame, lead);
+        silence_from(facts.silence, first_frame);
     audio_frame(facts.silence, first_frame + lead);
     if (const int tail = silent_frames(block, c, true); tail > 0)
-        silence_frames(facts.silence, first_frame + frames_per_block - tail, tail);
+        silence_from(facts.silence, first_frame + frames_per_block - tail);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 // blocks to decode.cpp.
 #include "analyze/pass.h"
 
-
 namespace {
 
 void clear_block(analysis& facts, int channels)
@@ -64,7 +63,7 @@ void frame_done(pass_state& p, analysis& facts, bool bitstream)
         if (bitstream)
             bitstream_frame(facts.silence, p.frame);
         else if (p.frame_bits == 0)
-            silence_frames(facts.silence, p.frame, 1);
+            silence_from(facts.silence, p.frame);
         else
             audio_frame(facts.silence, p.frame);
     }

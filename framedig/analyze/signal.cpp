@@ -89,7 +89,7 @@ void signal_sample(signal_sums& sums, std::uint32_t word, long long frame)
         tone_sample(sums.tone, sample, frame);
 }
 
-void silence_frames(silence_track& track, long long frame, long long /*frames*/)
+void silence_from(silence_track& track, long long frame)
 {
     if (track.run_start < 0) {
         track.run_start = frame;

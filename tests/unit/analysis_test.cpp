@@ -227,7 +227,7 @@ TEST(Signal, MutesAndSilenceAtTheEdges)
             const long long n = std::stoll(c.events.substr(at + 1), &used);
             for (long long i = 0; i < n; ++i, ++frame) {
                 if (kind == 'S')
-                    silence_frames(track, frame, 1);
+                    silence_from(track, frame);
                 else if (kind == 'A')
                     audio_frame(track, frame);
                 else
