@@ -16,6 +16,16 @@ void clear_block(analysis& facts, int channels)
     }
 }
 
+// The next word starts a frame, with channel 1.
+void start_frame(pass_state& p)
+{
+    p.ch = 0;
+    p.frame_words = 0;
+    p.frame_whole = true;
+    p.cut_frame = false;
+    p.frame_bits = 0;
+}
+
 void structure_broken(const pass_state& p, analysis& facts)
 {
     if (char* line = finding_slot(facts, finding_block))
@@ -30,14 +40,9 @@ void block_start(pass_state& p, analysis& facts)
         structure_broken(p, facts);
     else if (p.pending)
         decode_pending(p, facts);
-    if (p.frame_words != 0) {  // a word was lost or added: the channels line up again here
+    if (p.frame_words != 0)  // a word was lost or added: the channels line up again here
         ++p.frame;
-        p.frame_words = 0;
-    }
-    p.ch = 0;
-    p.frame_whole = true;
-    p.cut_frame = false;
-    p.frame_bits = 0;
+    start_frame(p);
     clear_block(facts, p.channels);
     if (facts.first_block_frame < 0)
         facts.first_block_frame = p.frame;
@@ -68,11 +73,7 @@ void frame_done(pass_state& p, analysis& facts, bool bitstream)
             audio_frame(facts.silence, p.frame);
     }
     ++p.frame;
-    p.ch = 0;
-    p.frame_words = 0;
-    p.frame_whole = true;
-    p.cut_frame = false;
-    p.frame_bits = 0;
+    start_frame(p);
 }
 
 void slow_word(pass_state& p, analysis& facts, std::uint32_t w)
