@@ -7,9 +7,9 @@
 // single block start. So every code is tried in turn as the block-start
 // code, anchored at a few of its occurrences, and a candidate is accepted
 // only when the whole window agrees with it: the frame pattern it implies
-// holds for nearly every word, and where the code recurs a whole number of
-// blocks apart, the shortest such spacing is one block. Zero words are
-// nothing received and count for neither.
+// holds for nearly every word, the code occurs about once a block, and where
+// it recurs a whole number of blocks apart, the shortest such spacing is one
+// block. Zero words are nothing received and count for neither.
 #include "iec958.h"
 
 #include <algorithm>
@@ -102,6 +102,7 @@ candidate check_structure(const std::uint8_t* buf, std::size_t count, std::size_
     // number of blocks: lost frames make others, but this one is the block.
     std::size_t shortest_blocks = 0;
     std::size_t last_code = count;
+    std::size_t block_codes = 0;
     bool have_start = false;
     // Word p is subframe j of frame f of its predicted block, counted from s.
     const std::size_t offset = (period - s % period) % period;
@@ -113,6 +114,7 @@ candidate check_structure(const std::uint8_t* buf, std::size_t count, std::size_
             const bool block_start = j == 0 && f == 0;
             ++result.checked;
             if (code == block) {
+                ++block_codes;
                 if (last_code < p && (p - last_code) % block_frames == 0 && (shortest_blocks == 0 || p - last_code < shortest_blocks))
                     shortest_blocks = p - last_code;
                 last_code = p;
@@ -130,7 +132,11 @@ candidate check_structure(const std::uint8_t* buf, std::size_t count, std::size_
         }
     }
     result.first = code_at(buf, s + c);
-    result.holds = have_start && result.mismatches * 10 <= result.checked * (10 - agree_tenths) &&
+    // About one block-start code a block: lost or repeated frames, stray
+    // codes and a join change that little; a wrong frame does not.
+    const bool one_a_block = 3 * block_codes * period >= 2 * result.checked &&
+                             block_codes * period <= 2 * result.checked + 2 * period;
+    result.holds = have_start && one_a_block && result.mismatches * 10 <= result.checked * (10 - agree_tenths) &&
                    (shortest_blocks == 0 || shortest_blocks == period);
     return result;
 }

@@ -74,6 +74,9 @@ TEST(DetectPreambles, ImperfectStarts)
         {"only zero words", std::vector<std::uint32_t>(5000, 0), 0, false, 0, 0},
         {"-c that agrees", capture(2, 1000), 2, true, 2, 0},
         {"-c that disagrees", capture(2, 1000), 3, false, 0, 0},
+        {"-c 1 for six channels", capture(6, 1000), 1, false, 0, 0},
+        {"-c 2 for six channels", capture(6, 1000), 2, false, 0, 0},
+        {"-c 12 for six channels", capture(6, 1000), 12, false, 0, 0},
     };
     for (const auto& c : cases) {
         std::vector<std::uint8_t> bytes(c.words.size() * 4);
