@@ -43,15 +43,21 @@ std::size_t read_window(live_input& live, std::uint8_t* buf, long long& zero_wor
     }
 }
 
-// Feeds the pass the leading zero words, which were not kept.
-void pass_zero_words(pass_state& p, analysis& facts, long long count)
+// Feeds the pass the leading zero words, which were not kept. False when
+// memory runs out.
+bool pass_zero_words(pass_state& p, analysis& facts, long long count)
 {
-    auto zeros = zeroed_array<std::uint8_t>(zero_chunk_words * word_bytes);
-    for (long long left = count; left > 0 && zeros;) {
+    if (count == 0)
+        return true;
+    const auto zeros = zeroed_array<std::uint8_t>(zero_chunk_words * word_bytes);
+    if (!zeros)
+        return false;
+    for (long long left = count; left > 0;) {
         const auto n = static_cast<std::size_t>(std::min<long long>(left, static_cast<long long>(zero_chunk_words)));
         pass_words(p, facts, zeros.get(), 0, n, true);
         left -= static_cast<long long>(n);
     }
+    return true;
 }
 
 // Streams the window and the rest of the capture through the pass. Each
@@ -132,11 +138,11 @@ int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json
     if (count > 0) {
         pass_state p;
         facts->per_channel = zeroed_array<channel_facts>(static_cast<std::size_t>(count));
-        if (!facts->per_channel || !pass_begin(p, *facts, found, zero_words + static_cast<long long>(found.start))) {
+        if (!facts->per_channel || !pass_begin(p, *facts, found, zero_words + static_cast<long long>(found.start)) ||
+            !pass_zero_words(p, *facts, zero_words)) {
             std::puts("Failed to allocate memory for analysis.");
             return 1;
         }
-        pass_zero_words(p, *facts, zero_words);
         trailing = pass_stream(p, *facts, live, buf.get(), filled);
         pass_end(p, *facts);
     } else {
