@@ -2,9 +2,12 @@
 # Measures framedig on a large synthetic capture against cp and cat of the
 # same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
 # Targets: PCM within 1.2x of cp, -v within 4x of cat, --analyze within 3x of
-# cat, --reference within 3x of cat of both files, a capture with every other
-# frame corrupted within 5x of a bit-exact one; peak RSS under 8 MiB, under
-# 16 MiB for --reference.
+# cat (on the generator's ramp and on a 1 kHz tone, whose zero crossings the
+# analysis follows), --reference within 3x of cat of both files, a capture
+# with every other frame corrupted within 5x of a bit-exact one; peak RSS
+# under 8 MiB, under 16 MiB for --reference. With valgrind installed,
+# callgrind also counts the analysis's instructions per word of each
+# (repeatable where times drift).
 set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
@@ -17,14 +20,18 @@ cap=$work/capture.wav
 ref=$work/reference.wav
 exact=$work/exact.wav
 corrupted=$work/corrupted.wav
+tone=$work/tone.wav
 frames=$((mib * 1024 * 1024 / 8))
 lead=96000  # the captures compared with the reference began 2 s before playback
+# One period of a 1 kHz sine at 48 kHz, half of full scale.
+period=$(awk 'BEGIN { for (n = 0; n < 48; n++) printf "%s%d", n ? "," : "", int(4194304 * sin(2 * 3.14159265358979 * n / 48)) }')
 "$bin/mkstream" -w -c 2 -n $frames -V 2=1000 > "$cap"
+"$bin/mkstream" -w -c 2 -n $frames -a "1=$period" -a "2=$period" > "$tone"
 "$bin/mkstream" -R -c 2 -n $((frames - lead)) > "$ref"  # the same samples, 24-bit PCM
 "$bin/mkstream" -w -c 2 -n $((frames - lead)) -L $lead > "$exact"
 "$bin/mkstream" -w -c 2 -n $((frames - lead)) -L $lead -X > "$corrupted"
 cat "$ref" "$exact" "$corrupted" > /dev/null
-cat "$cap" > /dev/null  # warm the page cache
+cat "$cap" "$tone" > /dev/null  # warm the page cache
 echo "capture: $mib MiB, 2 channels (reference: the same samples as 24-bit PCM); best and median of $runs runs, interleaved"
 
 # Wall time of one run in seconds. Outputs are removed and dirty pages written
@@ -39,7 +46,7 @@ one() {
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat catboth pcm24 pcm16 validity status analyze reference corrupted)
+names=(cp cat catboth pcm24 pcm16 validity status analyze tone reference corrupted)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
@@ -50,6 +57,7 @@ for _ in $(seq $runs); do
     times[validity]+=" $(one "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")"
     times[status]+=" $(one "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
     times[analyze]+=" $(one "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")"
+    times[tone]+=" $(one "$bin/framedig" -w --analyze -i "$tone" -o "$work/out.txt")"
     times[reference]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$exact" -o "$work/out.txt")"
     times[corrupted]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")"
 done
@@ -67,6 +75,7 @@ ratio "PCM 24-bit / cp" pcm24 cp 1.2
 ratio "PCM 16-bit / cp" pcm16 cp 1.2
 ratio "-v / cat" validity cat 4
 ratio "--analyze / cat" analyze cat 3
+ratio "--analyze tone / cat" tone cat 3
 ratio "--reference / cat both" reference catboth 3
 ratio "every other corrupted / bit-exact" corrupted reference 5
 
@@ -78,3 +87,22 @@ printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s and %
     "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --reference "$ref" -i "$exact" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")"
+
+# Instructions of the analysis for a capture of n words of the ramp or the tone.
+instructions() {
+    head -c $((44 + 4 * $2)) "$([ "$1" = ramp ] && echo "$cap" || echo "$tone")" > "$work/small.wav"
+    # The exit status is the analysis's (1 with findings); the count is what matters.
+    { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$bin/framedig" -w --analyze \
+        -i "$work/small.wav" -o "$work/out.txt" || true; } 2>&1 | awk '/Collected/ { print $NF }'
+}
+
+# Per word, from the difference of two lengths, so that start-up and the
+# detection in the first MiB do not count.
+if command -v valgrind > /dev/null && [ "$mib" -ge 32 ]; then
+    for kind in ramp tone; do
+        short=$(instructions $kind $((2 * 1024 * 1024)))
+        long=$(instructions $kind $((6 * 1024 * 1024)))
+        printf 'callgrind --analyze, %s: %.2f instructions a word (%d for 2M words, %d for 6M)\n' "$kind" \
+            "$(bc -l <<< "($long - $short) / (4 * 1024 * 1024)")" "$short" "$long"
+    done
+fi

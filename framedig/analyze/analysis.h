@@ -44,12 +44,80 @@ std::uint32_t status_changed_fields(const status_block& a, const status_block& b
 // Field indexes that may legitimately differ between the channels of a pair.
 bool field_may_differ_between_channels(const status_field& field);
 
-// ---- What one pass establishes (analyze.cpp) ----
+inline constexpr std::size_t finding_lines = 20;   // lines kept per kind of finding, mutes kept
 
-inline constexpr std::size_t finding_lines = 20;   // lines kept per kind of finding
-inline constexpr std::size_t finding_text = 160;
+// ---- What the samples show (signal.cpp) ----
 
+// Rising zero crossings of one channel, for the frequency of a steady tone:
+// the spacing of each crossing from the last (interpolated between samples)
+// is accepted when it agrees with the mean so far, else it is an outlier.
+struct tone_track {
+    std::int32_t previous = 0;       // the channel's last sample
+    bool have_previous = false;
+    bool have_crossing = false;
+    long long last_frame = 0;        // the last crossing: frame and fraction
+    double last_fraction = 0;
+    long long spacings = 0;          // accepted spacings and their sum, in frames
+    double spacing_sum = 0;
+    long long outliers = 0;
+    bool candidate = true;           // false once the spacing is plainly not steady
+};
+
+// A channel's linear PCM samples (outside IEC 61937 stretches).
+struct signal_sums {
+    long long samples = 0;
+    long long sum = 0;
+    double squares = 0;
+    double peak_square = 0;
+    std::uint32_t any = 0;       // OR of the words
+    std::uint32_t common = ~0U;  // AND of the words, but for zero words (nothing received)
+    tone_track tone;
+};
+
+// What the report says of a channel's samples, worked out once at the end.
+struct signal_result {
+    long long samples;        // samples of audio: PCM, less silence at the edges and mutes
+    bool silent;              // digital silence throughout (or no PCM samples)
+    double peak_dbfs;
+    double rms_dbfs;
+    double dc_offset;
+    std::uint32_t stuck_at_0;  // bit n for audio bit n
+    std::uint32_t stuck_at_1;
+    bool tone;
+    double tone_hz;
+};
+
+struct mute_run {
+    long long frame;
+    long long frames;
+    double seconds;      // from the start of the capture, at the status rate
+    double duration_ms;
+};
+
+// Runs of digital silence on every channel: those between audio of at least
+// 10 ms are mutes; those at the edges of the audio are left out of the level.
+struct silence_track {
+    long long run_start = -1;    // first frame of the current silent run, -1 outside one
+    double run_seconds = 0;
+    bool audio_before = false;   // audio since the start or the last IEC 61937 stretch
+    long long excluded = 0;      // frames left out of level and DC offset
+    std::array<mute_run, finding_lines> mutes{};
+    long long mute_count = 0;
+    // The time of a frame: seconds at base_frame, counted on at rate_hz.
+    long long base_frame = 0;
+    double base_seconds = 0;
+    int rate_hz = 48000;
+};
+
+// ---- What one pass establishes (pass.cpp, bursts.cpp, analyze.cpp) ----
+
+// Long enough for the longest finding: a status change in every field.
+inline constexpr std::size_t finding_text = 2048;
+
+// In the order the report lists them.
 enum finding_kind {
+    finding_framing,
+    finding_capture,
     finding_block,
     finding_parity,
     finding_crc,
@@ -58,6 +126,8 @@ enum finding_kind {
     finding_validity,
     finding_bitstream,
     finding_word_length,
+    finding_stuck_at_0,
+    finding_stuck_at_1,
     finding_kinds
 };
 
@@ -80,21 +150,36 @@ struct channel_facts {
     std::uint32_t audio_bits;  // every audio bit ever set
     status_block first;        // first whole block
     status_block last;         // latest whole block
-    status_block current;      // being assembled
+    status_block pending;      // whole, waiting for the next block start to arrive in place
+    status_block current;      // being assembled word by word
+    // Audio bits to be judged against the word length of the status in force.
+    std::uint32_t block_bits;      // of the block being assembled
+    std::uint32_t pending_bits;    // of the pending block
+    std::uint32_t unjudged_bits;   // of words outside any whole block
+    int short_bit;                 // lowest audio bit below the word length, -1 when none
+    int short_length;              // that word length
+    int last_length;               // the latest block's word length, 0 when none or not PCM
+    bool last_crc_wrong;           // the latest block's CRCC is wrong
+    signal_sums signal;
+    signal_result result;
 };
 
 struct analysis {
-    int channels = 0;
+    int channels = 0;           // 0 when nothing tells the count
     bool channels_detected = false;
-    bool preambles = false;  // block starts found by the preamble codes
+    bool preambles = false;     // block starts found by the preamble codes
     int preamble_channels = 0;  // what the codes say when they disagree with -c
+    bool status_made_up = false;  // blocks counted by a -c that the codes contradict
     unsigned block_code = 0;
     unsigned first_code = 0;
     long long words = 0;
-    long long frames = 0;
-    long long blocks = 0;  // whole blocks
+    long long frames = 0;       // whole frames
+    long long leading_words = 0;  // words of a frame cut at the start
+    long long blocks = 0;       // whole blocks, decoded
     long long first_block_frame = -1;
     long long trailing_bytes = 0;
+    bool interrupted = false;   // reading stopped by SIGINT or SIGTERM
+    bool nothing_received = false;  // every word is zero
     bool parity_carried = false;
     long long first_parity_frame = -1;
     int first_parity_channel = 0;
@@ -104,13 +189,35 @@ struct analysis {
     long long burst_spacing = -1;      // frames between the first two bursts
     bool burst_spacing_varies = false;
     long long last_burst_word = -1;
+    long long last_burst_frame = -1;
+    long long bitstream_until = 0;     // frames before this belong to an IEC 61937 stretch
     std::array<status_change, finding_lines> changes{};
     long long change_count = 0;
+    silence_track silence;
+    int tone_rate_hz = 48000;          // the rate tone frequencies are given at
     std::array<finding_group, finding_kinds> findings{};
     heap_array<channel_facts> per_channel;
 };
 
 int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json);
+
+// The hook for every IEC 61937 burst the pass finds: word is the index of
+// its Pa, type its data type (bursts.cpp).
+void burst_found(analysis& facts, long long word, int type);
+
+// Signal statistics, fed by the pass (signal.cpp).
+void signal_sample(signal_sums& sums, std::uint32_t word, long long frame);
+void tone_sample(tone_track& tone, std::int32_t sample, long long frame);
+// A rising zero crossing from before (frame - 1) to sample (frame).
+void tone_crossing(tone_track& tone, std::int32_t before, std::int32_t sample, long long frame);
+// Silence on every channel from a frame on (a run starts unless one is
+// under way), audio at a frame, and an IEC 61937 stretch at a frame.
+void silence_from(silence_track& track, long long frame);
+void audio_frame(silence_track& track, long long frame);
+void bitstream_frame(silence_track& track, long long frame);
+void silence_end(silence_track& track, long long end_frame);
+void set_status_rate(silence_track& track, long long frame, int rate_hz);
+void signal_results(analysis& facts);
 
 // ---- Findings (findings.cpp) ----
 
@@ -119,6 +226,9 @@ int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json
 char* finding_slot(analysis& facts, finding_kind kind);
 // The findings that only the whole capture can show.
 void add_closing_findings(analysis& facts);
+// Whether the capture's status is worth reporting: whole blocks, framed as
+// the codes say, of words that were received.
+bool status_known(const analysis& facts);
 long long finding_total(const analysis& facts);
 
 // ---- Reports (report.cpp, json.cpp) ----

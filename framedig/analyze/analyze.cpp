@@ -1,7 +1,9 @@
-// Analysis: one pass over the capture finds the block structure from the
-// preamble codes and gathers parity, validity, channel status, bursts and
-// word length per channel; the findings then decide the exit status.
+// Analysis: finds the block structure from the preamble codes in the first
+// MiB after any leading zero words, then streams the capture through the
+// pass; the findings decide the exit status.
 #include "analyze/analysis.h"
+#include "analyze/live.h"
+#include "analyze/pass.h"
 
 #include <cstring>
 #include <memory>
@@ -9,167 +11,98 @@
 
 namespace {
 
-// The preamble codes are detected in the first MiB, which holds two blocks
-// of up to 682 channels; the rest of the capture streams through the same buffer.
+// The preamble codes are detected in the first MiB; the rest of the capture
+// streams through the same buffer, read a piece at a time so that the words
+// are still in the cache when the pass takes them.
 constexpr std::size_t window_bytes = std::size_t{1024} * 1024;
+constexpr std::size_t read_piece_bytes = std::size_t{256} * 1024;
+constexpr std::size_t zero_chunk_words = std::size_t{16} * 1024;
 
-// Whether bits 4-31 hold an odd number of ones. The compiler's parity
-// builtin uses the processor's parity flag or population count.
-unsigned parity_odd(std::uint32_t w)
+std::size_t first_nonzero_word(const std::uint8_t* buf, std::size_t words)
 {
-    return static_cast<unsigned>(__builtin_parity(w & parity_covered_mask));
+    std::size_t i = 0;
+    while (i < words && load_word(buf + i * word_bytes) == 0)
+        ++i;
+    return i;
 }
 
-struct pass_state {
-    int channels = 0;
-    bool preambles = false;
-    unsigned block_code = 0;
-    long long word = 0;
-    int ch = 0;
-    int frame_in_block = 0;
-    bool in_block = false;
-    bool expect_start = false;
-    std::uint32_t parity_bits = 0;
-    burst_search bursts;
-};
-
-long long frame_of(const pass_state& p)
+// Reads the first window, counting and dropping the zero words in front of
+// it: a receiver delivers them until it locks. Returns the bytes held.
+std::size_t read_window(live_input& live, std::uint8_t* buf, long long& zero_words)
 {
-    return p.word / p.channels;
-}
-
-void clear_current(analysis& facts, int channels)
-{
-    for (int ch = 0; ch < channels; ++ch)
-        facts.per_channel[static_cast<std::size_t>(ch)].current = status_block{};
-}
-
-// A status that differs from the channel's last block: one finding line
-// with every changed field's old and new value.
-void record_change(analysis& facts, int ch, const status_block& before, const status_block& after)
-{
-    const std::uint32_t fields = status_changed_fields(before, after);
-    if (facts.change_count < static_cast<long long>(finding_lines))
-        facts.changes[static_cast<std::size_t>(facts.change_count)] = {facts.blocks, ch + 1, fields, status_professional(before)};
-    ++facts.change_count;
-    char* line = finding_slot(facts, finding_status_change);
-    if (line == nullptr)
-        return;
-    int used = std::snprintf(line, finding_text, "block %lld, channel %d:", facts.blocks, ch + 1);
-    if (fields == 0)
-        std::snprintf(line + used, finding_text - static_cast<std::size_t>(used), " status bits outside the named fields");
-    const bool pro = status_professional(before);
-    const char* separator = " ";
-    for (std::size_t i = 0; i < status_field_count(pro) && used < static_cast<int>(finding_text); ++i) {
-        if ((fields & (1U << i)) == 0)
-            continue;
-        std::array<char, 48> old_text{};
-        std::array<char, 48> new_text{};
-        field_text(status_field_at(pro, i), before, old_text.data(), old_text.size());
-        field_text(status_field_at(pro, i), after, new_text.data(), new_text.size());
-        used += std::snprintf(line + used, finding_text - static_cast<std::size_t>(used), "%s%s %s -> %s", separator,
-                              status_field_at(pro, i).name, old_text.data(), new_text.data());
-        separator = ", ";
+    std::size_t filled = live_fill(live, buf, window_bytes);
+    for (;;) {
+        const std::size_t words = filled / word_bytes;
+        const std::size_t zeros = first_nonzero_word(buf, words);
+        zero_words += static_cast<long long>(zeros);
+        const std::size_t kept = filled - zeros * word_bytes;
+        std::memmove(buf, buf + zeros * word_bytes, kept);
+        filled = kept + live_fill(live, buf + kept, window_bytes - kept);
+        if (zeros < words || live.ended)
+            return filled;
     }
 }
 
-void block_complete(pass_state& p, analysis& facts)
+// Feeds the pass the leading zero words, which were not kept. False when
+// memory runs out.
+bool pass_zero_words(pass_state& p, analysis& facts, long long count)
 {
-    for (int ch = 0; ch < p.channels; ++ch) {
-        channel_facts& cf = facts.per_channel[static_cast<std::size_t>(ch)];
-        if (facts.blocks == 0)
-            cf.first = cf.current;
-        else if (cf.current != cf.last)
-            record_change(facts, ch, cf.last, cf.current);
-        cf.last = cf.current;
-        if (status_professional(cf.current) && !status_crc_ok(cf.current))
-            ++cf.crc_errors;
+    if (count == 0)
+        return true;
+    const auto zeros = zeroed_array<std::uint8_t>(zero_chunk_words * word_bytes);
+    if (!zeros)
+        return false;
+    for (long long left = count; left > 0;) {
+        const auto n = static_cast<std::size_t>(std::min<long long>(left, static_cast<long long>(zero_chunk_words)));
+        pass_words(p, facts, zeros.get(), 0, n, true);
+        left -= static_cast<long long>(n);
     }
-    ++facts.blocks;
-    clear_current(facts, p.channels);
-    p.frame_in_block = 0;
-    if (p.preambles) {
-        p.in_block = false;
-        p.expect_start = true;
+    return true;
+}
+
+// Streams the window and the rest of the capture through the pass. Each
+// refill keeps a block of history (for the fast path's status comparison)
+// and the words the pass has not taken yet. Returns the bytes of a trailing
+// incomplete word.
+std::size_t pass_stream(pass_state& p, analysis& facts, live_input& live, std::uint8_t* buf, std::size_t filled)
+{
+    std::size_t begin = 0;
+    for (;;) {
+        const bool at_end = live.ended;
+        const std::size_t end = filled / word_bytes;
+        const std::size_t stop = pass_words(p, facts, buf, begin, end, at_end);
+        if (at_end)
+            return filled - end * word_bytes;
+        const std::size_t history = p.fast ? std::min(stop, p.block_words) : 0;
+        const std::size_t keep_from = (stop - history) * word_bytes;
+        std::memmove(buf, buf + keep_from, filled - keep_from);
+        filled -= keep_from;
+        begin = history;
+        filled += live_read(live, buf + filled, std::min(read_piece_bytes, window_bytes - filled));
     }
 }
 
-// A block-start code inside a block is out of place; after a missing one it
-// is where the stream resynchronises.
-void block_start(pass_state& p, analysis& facts)
+// The channel count: given, or what the codes say; 0 when nothing tells it
+// (an empty capture, or one of zero words). -1 after printing the error.
+int channel_count(analysis& facts, const preamble_codes& found, const std::uint8_t* buf, std::size_t words, int given)
 {
-    if (p.in_block) {
-        if (char* line = finding_slot(facts, finding_block))
-            std::snprintf(line, finding_text, "block structure broken at frame %lld", frame_of(p));
-    }
-    if (facts.first_block_frame < 0)
-        facts.first_block_frame = frame_of(p);
-    p.in_block = true;
-    p.expect_start = false;
-    p.frame_in_block = 0;
-    p.ch = 0;
-    clear_current(facts, p.channels);
-}
-
-void block_start_missing(pass_state& p, analysis& facts)
-{
-    if (char* line = finding_slot(facts, finding_block))
-        std::snprintf(line, finding_text, "block structure broken at frame %lld", frame_of(p));
-    p.expect_start = false;
-}
-
-void burst_found(pass_state& p, analysis& facts, int type)
-{
-    const long long start = p.word - 3;
-    bool known = false;
-    for (int i = 0; i < facts.burst_type_count; ++i)
-        known = known || facts.burst_types[static_cast<std::size_t>(i)] == type;
-    if (!known && facts.burst_type_count < static_cast<int>(facts.burst_types.size()))
-        facts.burst_types[static_cast<std::size_t>(facts.burst_type_count++)] = type;
-    if (facts.last_burst_word >= 0) {
-        const long long spacing = (start - facts.last_burst_word) / p.channels;
-        if (facts.burst_spacing < 0)
-            facts.burst_spacing = spacing;
-        else if (spacing != facts.burst_spacing)
-            facts.burst_spacing_varies = true;
-    }
-    facts.last_burst_word = start;
-    ++facts.bursts;
-}
-
-void analyze_words(pass_state& p, analysis& facts, const std::uint8_t* buf, std::size_t count)
-{
-    channel_facts* const per_channel = facts.per_channel.get();
-    for (std::size_t i = 0; i < count; ++i, ++p.word) {
-        const std::uint32_t w = load_word(buf + i * word_bytes);
-        if (p.preambles) {
-            if ((w & preamble_mask) == p.block_code)
-                block_start(p, facts);
-            else if (p.expect_start)
-                block_start_missing(p, facts);
+    facts.channels_detected = given == 0;
+    if (given != 0) {
+        // -c that the codes contradict: frames are counted by -c, but the
+        // status blocks that framing assembles are made up.
+        if (!found.usable && words > 0) {
+            const preamble_codes own = detect_preambles(buf, words, 0);
+            facts.preamble_channels = own.usable ? own.channels : 0;
+            facts.status_made_up = own.usable;
         }
-        channel_facts& cf = per_channel[p.ch];
-        const unsigned odd = parity_odd(w);
-        cf.parity_errors += odd;
-        if (odd != 0 && facts.first_parity_frame < 0) {
-            facts.first_parity_frame = frame_of(p);
-            facts.first_parity_channel = p.ch + 1;
-        }
-        p.parity_bits |= w;
-        cf.invalid_frames += (w >> validity_bit_pos) & 1U;
-        cf.audio_bits |= w & audio_mask;
-        if (p.in_block && ((w >> status_bit_pos) & 1U) != 0)
-            cf.current[static_cast<std::size_t>(p.frame_in_block >> 3)] |= static_cast<std::uint8_t>(1U << (p.frame_in_block & 7));
-        // Most words cannot start or continue a burst preamble.
-        const bool burst_word = p.bursts.state != 0 || ((w >> burst_word_shift) & 0xFFFFU) == burst_pa;
-        if (const int type = burst_word ? burst_feed(p.bursts, w) : -1; type >= 0)
-            burst_found(p, facts, type);
-        if (++p.ch == p.channels) {
-            p.ch = 0;
-            if (p.in_block && ++p.frame_in_block == frames_per_block)
-                block_complete(p, facts);
-        }
+        return given;
     }
+    if (found.usable)
+        return found.channels;
+    if (words == 0)
+        return 0;
+    std::puts("Error: channel number(-c) could not be detected; please give -c.");
+    return -1;
 }
 
 } // namespace
@@ -184,47 +117,45 @@ int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json
         std::puts("Failed to allocate memory for analysis.");
         return 1;
     }
-    skip_header(in, wav);
-    std::size_t filled = read_units(in, buf.get(), 1, window_bytes);
-    const preamble_codes found = detect_preambles(buf.get(), filled / word_bytes, channels);
-    if (channels == 0 && !found.usable) {
-        std::puts("Error: channel number(-c) could not be detected; please give -c.");
+    live_input live;
+    live_begin(live, in);
+    // cppcheck-suppress unreadVariable ; it puts the signals back on every return
+    const std::unique_ptr<live_input, decltype(&live_end)> restore(&live, live_end);
+    if (wav)
+        live_fill(live, buf.get(), wav_header_bytes);
+    long long zero_words = 0;
+    const std::size_t filled = read_window(live, buf.get(), zero_words);
+    const std::size_t words = filled / word_bytes;
+    const preamble_codes found = words > 0 ? detect_preambles(buf.get(), words, channels) : preamble_codes{};
+    const int count = channel_count(*facts, found, buf.get(), words, channels);
+    if (count < 0)
         return 1;
-    }
-    facts->channels = channels != 0 ? channels : found.channels;
-    facts->channels_detected = channels == 0;
-    facts->per_channel = zeroed_array<channel_facts>(static_cast<std::size_t>(facts->channels));
-    if (!facts->per_channel) {
-        std::puts("Failed to allocate memory for analysis.");
-        return 1;
-    }
-    if (!found.usable && channels != 0)
-        facts->preamble_channels = detect_preambles(buf.get(), filled / word_bytes, 0).channels;
+    facts->channels = count;
     facts->preambles = found.usable;
     facts->block_code = found.block;
     facts->first_code = found.first;
-
-    pass_state p;
-    p.channels = facts->channels;
-    p.preambles = found.usable;
-    p.block_code = found.block;
-    p.in_block = !found.usable;
-    if (!found.usable)
-        facts->first_block_frame = 0;
-    while (filled >= word_bytes) {
-        const std::size_t count = filled / word_bytes;
-        analyze_words(p, *facts, buf.get(), count);
-        const std::size_t rest = filled - count * word_bytes;
-        std::memmove(buf.get(), buf.get() + count * word_bytes, rest);
-        filled = rest + read_units(in, buf.get() + rest, 1, window_bytes - rest);
+    std::size_t trailing = filled;
+    if (count > 0) {
+        pass_state p;
+        facts->per_channel = zeroed_array<channel_facts>(static_cast<std::size_t>(count));
+        if (!facts->per_channel || !pass_begin(p, *facts, found, zero_words + static_cast<long long>(found.start)) ||
+            !pass_zero_words(p, *facts, zero_words)) {
+            std::puts("Failed to allocate memory for analysis.");
+            return 1;
+        }
+        trailing = pass_stream(p, *facts, live, buf.get(), filled);
+        pass_end(p, *facts);
+    } else {
+        facts->words = zero_words;
+        facts->nothing_received = zero_words > 0;
     }
-    if (input_result(in) != 0)
+    if (live.failed) {
+        std::puts("Meet error during reading origin iec stream: 1");
         return 1;
-
-    facts->words = p.word;
-    facts->frames = p.word / facts->channels;
-    facts->trailing_bytes = static_cast<long long>(filled) + (p.word % facts->channels) * static_cast<long long>(word_bytes);
-    facts->parity_carried = (p.parity_bits & (1U << 31)) != 0;
+    }
+    facts->interrupted = live.stopped;
+    facts->trailing_bytes += static_cast<long long>(trailing);
+    signal_results(*facts);
     add_closing_findings(*facts);
     if (json)
         write_json_report(out, *facts);

@@ -21,7 +21,7 @@ void json_channel_status(std::FILE* out, const analysis& facts, int ch)
 {
     const status_block& status = facts.per_channel[static_cast<std::size_t>(ch)].first;
     std::fprintf(out, "{\"channel\":%d,", ch + 1);
-    if (facts.blocks == 0) {
+    if (!status_known(facts)) {
         std::fputs("\"bytes\":null,\"professional\":null,\"linear_pcm\":null,\"sample_rate_hz\":null,"
                    "\"word_length_bits\":null,\"crc_ok\":null,\"fields\":null}", out);
         return;
@@ -47,6 +47,52 @@ void json_channel_status(std::FILE* out, const analysis& facts, int ch)
     std::fputs("}}", out);
 }
 
+// A number with two decimals (one for a frequency), or null.
+void json_fixed(std::FILE* out, const char* key, double value, bool known, int decimals = 2)
+{
+    if (known)
+        std::fprintf(out, ",\"%s\":%.*f", key, decimals, value);
+    else
+        std::fprintf(out, ",\"%s\":null", key);
+}
+
+void json_bits(std::FILE* out, const char* key, std::uint32_t bits)
+{
+    std::fprintf(out, ",\"%s\":[", key);
+    const char* separator = "";
+    for (int bit = audio_lsb_pos; bit <= sample_msb_pos; ++bit) {
+        if (((bits >> bit) & 1U) != 0) {
+            std::fprintf(out, "%s%d", separator, bit);
+            separator = ",";
+        }
+    }
+    std::fputc(']', out);
+}
+
+// One channel's samples; the mutes, which are silence on every channel, in each.
+void json_signal(std::FILE* out, const analysis& facts, int ch)
+{
+    const channel_facts& cf = facts.per_channel[static_cast<std::size_t>(ch)];
+    const signal_result& r = cf.result;
+    const bool pcm = cf.signal.samples > 0;
+    std::fprintf(out, R"({"channel":%d,"samples":%lld)", ch + 1, r.samples);
+    json_fixed(out, "peak_dbfs", r.peak_dbfs, !r.silent);
+    json_fixed(out, "rms_dbfs", r.rms_dbfs, !r.silent);
+    json_fixed(out, "dc_offset", r.dc_offset, pcm);
+    json_bits(out, "bits_stuck_at_0", r.stuck_at_0);
+    json_bits(out, "bits_stuck_at_1", r.stuck_at_1);
+    const silence_track& s = facts.silence;
+    std::fputs(",\"mutes\":[", out);
+    for (long long i = 0; i < s.mute_count && i < static_cast<long long>(s.mutes.size()); ++i) {
+        const mute_run& m = s.mutes[static_cast<std::size_t>(i)];
+        std::fprintf(out, R"(%s{"frame":%lld,"frames":%lld,"seconds":%.3f,"duration_ms":%.1f})", i > 0 ? "," : "",
+                     m.frame, m.frames, m.seconds, m.duration_ms);
+    }
+    std::fprintf(out, "],\"mute_count\":%lld", s.mute_count);
+    json_fixed(out, "tone_hz", r.tone_hz, r.tone, 1);
+    std::fputc('}', out);
+}
+
 template <class Each> void json_array(std::FILE* out, const char* key, long long count, Each each)
 {
     std::fprintf(out, ",\"%s\":[", key);
@@ -65,10 +111,12 @@ void write_json_report(std::FILE* out, const analysis& facts)
     const auto channel = [&facts](long long i) -> const channel_facts& {
         return facts.per_channel[static_cast<std::size_t>(i)];
     };
-    std::fprintf(out, "{\"channels\":%d,\"channels_detected\":%s,\"words\":%lld,\"frames\":%lld,\"blocks\":%lld,"
-                      "\"trailing_bytes\":%lld,",
-                 facts.channels, facts.channels_detected ? "true" : "false", facts.words, facts.frames, facts.blocks,
-                 facts.trailing_bytes);
+    std::fputc('{', out);
+    json_number(out, "channels", facts.channels, facts.channels != 0);
+    std::fprintf(out, ",\"channels_detected\":%s,\"words\":%lld,\"frames\":%lld,\"leading_words\":%lld,\"blocks\":%lld,"
+                      "\"trailing_bytes\":%lld,\"interrupted\":%s,\"nothing_received\":%s,",
+                 facts.channels_detected ? "true" : "false", facts.words, facts.frames, facts.leading_words, facts.blocks,
+                 facts.trailing_bytes, facts.interrupted ? "true" : "false", facts.nothing_received ? "true" : "false");
     std::fprintf(out, R"("block_start":{"found_by":"%s",)", facts.preambles ? "preamble" : "first word");
     json_number(out, "frame", facts.first_block_frame, facts.first_block_frame >= 0);
     std::fputc(',', out);
@@ -120,6 +168,7 @@ void write_json_report(std::FILE* out, const analysis& facts)
         else
             std::fprintf(out, "%d", std::countr_zero(bits));
     });
+    json_array(out, "signal", facts.channels, [&](long long i) { json_signal(out, facts, static_cast<int>(i)); });
     std::fputs(",\"findings\":[", out);
     bool first = true;
     for (const finding_group& group : facts.findings) {

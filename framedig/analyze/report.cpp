@@ -71,15 +71,80 @@ void print_findings(std::FILE* out, const analysis& facts)
     }
 }
 
+// Why the status is not reported, when it is not.
+const char* status_missing(const analysis& facts)
+{
+    return facts.nothing_received ? "nothing received"
+           : facts.status_made_up ? "-c contradicts the preamble codes"
+                                  : "no whole block";
+}
+
+void print_structure(std::FILE* out, const analysis& facts)
+{
+    std::fputs("\nStructure\n", out);
+    if (facts.channels == 0)
+        std::fputs("  channels      unknown (nothing to detect them from)\n", out);
+    else
+        std::fprintf(out, "  channels      %d (%s)\n", facts.channels,
+                     facts.channels_detected ? "detected from the preambles" : "given with -c");
+    std::fprintf(out, "  words         %lld\n  frames        %lld\n", facts.words, facts.frames);
+    if (facts.leading_words > 0)
+        std::fprintf(out, "  leading       %lld words of a frame cut at the start\n", facts.leading_words);
+    std::fprintf(out, "  trailing      %lld bytes\n", facts.trailing_bytes);
+    if (facts.interrupted)
+        std::fputs("  reading       stopped by a signal: the report covers what was read\n", out);
+    if (facts.preambles)
+        std::fprintf(out, "  first block   frame %lld (preamble codes: 0x%X block start, 0x%X first subframe)\n",
+                     facts.first_block_frame, facts.block_code, facts.first_code);
+    else if (facts.preamble_channels != 0)
+        std::fprintf(out, "  first block   frame 0, counted from the first word: the preamble codes\n"
+                          "                suggest %d channels, not %d\n", facts.preamble_channels, facts.channels);
+    else if (facts.channels != 0)
+        std::fputs("  first block   frame 0, counted from the first word: no preamble codes\n", out);
+}
+
+void print_signal(std::FILE* out, const analysis& facts)
+{
+    std::fputs("\nSignal (linear PCM; levels in dBFS against 24-bit full scale)\n", out);
+    if (facts.channels > 0)
+        std::fprintf(out, "  %-13s%10s%10s%12s%11s\n", "channel", "peak dBFS", "RMS dBFS", "DC offset", "tone Hz");
+    for (int ch = 0; ch < facts.channels; ++ch) {
+        const channel_facts& cf = facts.per_channel[static_cast<std::size_t>(ch)];
+        const signal_result& r = cf.result;
+        std::fprintf(out, "  %-13d", ch + 1);
+        if (cf.signal.samples == 0)
+            std::fputs("no linear PCM samples\n", out);
+        else if (r.silent)
+            std::fputs("digital silence\n", out);
+        else if (r.tone)
+            std::fprintf(out, "%10.2f%10.2f%12.2f%11.1f\n", r.peak_dbfs, r.rms_dbfs, r.dc_offset, r.tone_hz);
+        else
+            std::fprintf(out, "%10.2f%10.2f%12.2f%11s\n", r.peak_dbfs, r.rms_dbfs, r.dc_offset, "-");
+    }
+    const silence_track& s = facts.silence;
+    if (facts.channels == 0)
+        std::fputs("  none\n", out);
+    else if (s.mute_count == 0)
+        std::fputs("  mutes         none\n", out);
+    else
+        std::fprintf(out, "  mutes         %lld (silence on every channel between audio)\n", s.mute_count);
+    for (long long i = 0; i < s.mute_count && i < static_cast<long long>(s.mutes.size()); ++i) {
+        const mute_run& m = s.mutes[static_cast<std::size_t>(i)];
+        std::fprintf(out, "    at %.3f s (frame %lld): %.1f ms, %lld frames\n", m.seconds, m.frame, m.duration_ms, m.frames);
+    }
+    if (s.mute_count > static_cast<long long>(s.mutes.size()))
+        std::fprintf(out, "    ... and %lld more\n", s.mute_count - static_cast<long long>(s.mutes.size()));
+}
+
 } // namespace
 
 void write_text_report(std::FILE* out, const analysis& facts)
 {
-    const bool have_status = facts.blocks > 0;
-    const status_block& one = facts.per_channel[0].first;
+    const bool have_status = status_known(facts);
     std::array<char, 16> type_text{};
     std::fputs("Summary\n", out);
     if (have_status) {
+        const status_block& one = facts.per_channel[0].first;
         const int rate = status_rate_hz(one);
         const int length = status_word_length(one);
         std::fprintf(out, "  format        %s\n", status_professional(one) ? "professional (AES3)" : "consumer (IEC 60958-3)");
@@ -92,28 +157,19 @@ void write_text_report(std::FILE* out, const analysis& facts)
         else
             std::fputs("  word length   not indicated\n", out);
     } else {
-        std::fputs("  format        unknown: no whole block\n", out);
+        std::fprintf(out, "  format        unknown: %s\n", status_missing(facts));
     }
     if (facts.bursts > 0)
         std::fprintf(out, "  content       IEC 61937 bitstream, %s\n",
                      burst_type_name(facts.burst_types[0], type_text.data(), type_text.size()));
+    else if (facts.nothing_received || facts.words == 0)
+        std::fputs("  content       nothing\n", out);
     else
-        std::fprintf(out, "  content       %s\n", !have_status || status_linear_pcm(one) ? "linear PCM" : "non-audio");
+        std::fprintf(out, "  content       %s\n",
+                     !have_status || status_linear_pcm(facts.per_channel[0].first) ? "linear PCM" : "non-audio");
     std::fprintf(out, "  blocks        %lld whole\n", facts.blocks);
     std::fprintf(out, "  findings      %lld\n", finding_total(facts));
-
-    std::fputs("\nStructure\n", out);
-    std::fprintf(out, "  channels      %d (%s)\n", facts.channels, facts.channels_detected ? "detected from the preambles" : "given with -c");
-    std::fprintf(out, "  words         %lld\n  frames        %lld\n  trailing      %lld bytes\n", facts.words, facts.frames,
-                 facts.trailing_bytes);
-    if (facts.preambles)
-        std::fprintf(out, "  first block   frame %lld (preamble codes: 0x%X block start, 0x%X first subframe)\n",
-                     facts.first_block_frame, facts.block_code, facts.first_code);
-    else if (facts.preamble_channels != 0)
-        std::fprintf(out, "  first block   frame 0, counted from the first word: the preamble codes\n"
-                          "                suggest %d channels, not %d\n", facts.preamble_channels, facts.channels);
-    else
-        std::fputs("  first block   frame 0, counted from the first word: no preamble codes\n", out);
+    print_structure(out, facts);
 
     std::fputs("\nParity\n", out);
     if (!facts.parity_carried)
@@ -125,7 +181,7 @@ void write_text_report(std::FILE* out, const analysis& facts)
 
     std::fputs("\nChannel status (first whole block)\n", out);
     if (!have_status)
-        std::fputs("  no whole block\n", out);
+        std::fprintf(out, "  not known: %s\n", status_missing(facts));
     for (int ch = 0; have_status && ch < facts.channels; ++ch)
         print_channel_status(out, facts, ch);
 
@@ -152,5 +208,6 @@ void write_text_report(std::FILE* out, const analysis& facts)
             std::fprintf(out, "  channel %-5d bit %d, %d bits in use\n", ch + 1, std::countr_zero(bits),
                          sample_msb_pos + 1 - std::countr_zero(bits));
     }
+    print_signal(out, facts);
     print_findings(out, facts);
 }

@@ -37,11 +37,13 @@ constexpr code_name hex_number[] = {{0, 0, nullptr, 16}};
 constexpr code_name number_codes[] = {{all, 0, "not indicated", 0}, {0, 0, nullptr, 0}};
 constexpr code_name con_channel_codes[] = {
     {all, 0, "not indicated", 0}, {all, 1, "1 (left)", 0}, {all, 2, "2 (right)", 0}, {0, 0, nullptr, 0}};
+// The standard writes bits 24-27 from bit 24 on: "0100" (48 kHz) is code 2,
+// "1010" (384 kHz) code 5, "1001" (768 kHz) code 9.
 constexpr code_name con_rate_codes[] = {
-    {all, 0x0, "44.1 kHz", 44100},  {all, 0x1, "not indicated", 0}, {all, 0x2, "48 kHz", 48000},
-    {all, 0x3, "32 kHz", 32000},    {all, 0x4, "22.05 kHz", 22050}, {all, 0x6, "24 kHz", 24000},
-    {all, 0x8, "88.2 kHz", 88200},  {all, 0x9, "768 kHz", 768000},  {all, 0xA, "96 kHz", 96000},
-    {all, 0xC, "176.4 kHz", 176400}, {all, 0xE, "192 kHz", 192000},
+    {all, 0x0, "44.1 kHz", 44100},   {all, 0x1, "not indicated", 0}, {all, 0x2, "48 kHz", 48000},
+    {all, 0x3, "32 kHz", 32000},     {all, 0x4, "22.05 kHz", 22050}, {all, 0x5, "384 kHz", 384000},
+    {all, 0x6, "24 kHz", 24000},     {all, 0x8, "88.2 kHz", 88200},  {all, 0x9, "768 kHz", 768000},
+    {all, 0xA, "96 kHz", 96000},     {all, 0xC, "176.4 kHz", 176400}, {all, 0xE, "192 kHz", 192000},
 };
 constexpr code_name clock_codes[] = {
     {all, 0, "level II (1000 ppm)", 0}, {all, 1, "level I (50 ppm)", 0}, {all, 2, "level III (variable pitch)", 0},
@@ -60,14 +62,16 @@ constexpr code_name original_rate_codes[] = {
     {all, 0xA, "11.025 kHz", 11025}, {all, 0xB, "22.05 kHz", 22050}, {all, 0xC, "32 kHz", 32000},
     {all, 0xD, "48 kHz", 48000},     {all, 0xF, "44.1 kHz", 44100},
 };
+// Bits 40-41: "10" (bit 40 set, code 1) allows one generation of copies.
 constexpr code_name cgms_codes[] = {
-    {all, 0, "copying permitted", 0}, {all, 1, "condition not used", 0}, {all, 2, "one generation only", 0},
+    {all, 0, "copying permitted", 0}, {all, 1, "one generation only", 0}, {all, 2, "condition not used", 0},
     {all, 3, "no copying", 0}};
 
 // Professional format.
 constexpr code_name pro_emphasis_codes[] = {
     {all, 0, "not indicated", 0}, {all, 1, "none", 0}, {all, 3, "50/15 us", 0}, {all, 7, "CCITT J.17", 0}};
-constexpr code_name lock_codes[] = {{all, 0, "locked", 0}, {all, 1, "unlocked", 0}};
+// Bit 5 is 0 by default: the lock condition is not indicated.
+constexpr code_name lock_codes[] = {{all, 0, "not indicated", 0}, {all, 1, "unlocked", 0}};
 constexpr code_name pro_rate_codes[] = {
     {all, 0, "not indicated", 0}, {all, 1, "44.1 kHz", 44100}, {all, 2, "48 kHz", 48000}, {all, 3, "32 kHz", 32000}};
 constexpr code_name channel_mode_codes[] = {

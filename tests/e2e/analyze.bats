@@ -56,7 +56,7 @@ no preamble codes, -c given|mk -c 2 -n 500 -Z|-c 2|0|d["block_start"] == {"found
 preamble codes for 6 channels, -c 2 given|cat "$FIXTURES/six-channel.iec"|-c 2|1|d["block_start"]["found_by"] == "first word" and d["block_start"]["preamble_channels"] == 6
 bits below the status word length|mk -c 1 -n 400 -b 24 -a 1=1,-1 -s 1=0400000202||1|d["lowest_audio_bit"] == [4] and "channel 1: audio bit 4 is set, below the 16-bit word length of its status" in f
 trailing word and byte|mk -c 2 -n 400; printf 'abcde'||0|d["frames"] == 400 and d["words"] == 801 and d["trailing_bytes"] == 5
-shorter than a block, -c given|mk -c 2 -n 100|-c 2|0|d["blocks"] == 0 and cs[0]["bytes"] is None and d["findings"] == []
+shorter than a block, -c given|mk -c 2 -n 100|-c 2|1|d["blocks"] == 0 and cs[0]["bytes"] is None and d["findings"] == ["the capture holds no whole block"]
 random bytes still give valid JSON|head -c 100000 /dev/urandom|-c 3|1|d["channels"] == 3
 EOF
 }
