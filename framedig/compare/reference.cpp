@@ -1,6 +1,7 @@
 // Comparison with the reference: the capture is aligned with the reference
 // (align.cpp), and every run of mismatches is either a realignment (frames
 // dropped or repeated) or samples that differ.
+#include "compare/passthrough.h"
 #include "compare/reference.h"
 #include "report/report.h"
 
@@ -221,7 +222,7 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
         return 1;
     }
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // read in chunks of its own
-    return compare_with_reference(in, file.get(), reference_path, out, wav, channels, channels_given, json);
+    return compare_with_any_reference(in, file.get(), reference_path, out, wav, channels, channels_given, json);
 }
 
 int compare_with_reference(std::FILE* in, std::FILE* reference, const char* reference_path, std::FILE* out, bool wav,

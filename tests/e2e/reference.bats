@@ -84,6 +84,8 @@ files = {
     "truncated.wav": good[:30],
     "pastend.wav": good[:40] + struct.pack("<I", 10 ** 6) + good[44:],
     "text.wav": b"this is not audio at all\n",
+    "avi.wav": b"RIFF" + struct.pack("<I", 20) + b"AVI LIST" + bytes(12),
+    "empty.wav": b"",
     "nodata.wav": riff(fmt(1, 16)),
     # An odd-sized LIST chunk with its pad byte before fmt: a good reference.
     "list.wav": riff(b"LIST" + struct.pack("<I", 5) + b"INFO!" + b"\0", good[12:]),
@@ -98,7 +100,9 @@ PY
             { printf 'framedig %s: status %s\n%s\n' "$args" "$status" "$output" >&2; return 1; }
     done <<'EOF'
 --reference missing.wav|1|Open reference file error, please check.
---reference text.wav --json|1|Reference file error: not a RIFF/WAVE file.
+--reference text.wav --json|1|Reference file error: neither a PCM WAV file nor a known bitstream.
+--reference empty.wav|1|Reference file error: neither a PCM WAV file nor a known bitstream.
+--reference avi.wav|1|Reference file error: not a RIFF/WAVE file.
 --reference float.wav|1|Reference file error: floating-point samples; integer PCM of 16, 24 or 32 bits is needed.
 --reference 8bit.wav|1|Reference file error: 8-bit samples; integer PCM of 16, 24 or 32 bits is needed.
 --reference alaw.wav --json|1|Reference file error: A-law samples; integer PCM of 16, 24 or 32 bits is needed.

@@ -1,0 +1,241 @@
+// Unwrapping a capture's IEC 61937 bursts: the preamble (Pa, Pb, then Pc
+// with the data type and Pd with the length), the payload's words turned
+// into bytes, and the payload split into the codec frames it carries.
+#include "bitstream/bursts.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t max_payload_words = max_payload_bytes / 2;
+constexpr std::size_t sync_search_bytes = 16;
+
+std::uint32_t word_at(const burst_unwrapper& u, std::size_t i)
+{
+    return load_word(u.words + i * word_bytes);
+}
+
+std::uint32_t mode_value(std::uint32_t word, int mode)
+{
+    const burst_mode& m = burst_modes[static_cast<std::size_t>(mode)];
+    return (word >> m.shift) & ((1U << m.bits) - 1);
+}
+
+// After Pd: how many payload words follow.
+void begin_payload(burst_unwrapper& u)
+{
+    const int type = static_cast<int>(u.pc & burst_type_mask);
+    const std::size_t bits = burst_length_in_bytes(type) ? std::size_t{u.pd} * 8 : u.pd;
+    const auto word_bits = static_cast<std::size_t>(burst_modes[static_cast<std::size_t>(u.mode)].bits);
+    u.want_words = std::min((bits + word_bits - 1) / word_bits, max_payload_words);
+    u.payload_bytes = std::min((bits + 7) / 8, u.want_words * word_bits / 8);
+    u.have_words = 0;
+    u.state = 4;
+}
+
+// Reads words of the chunk until a payload is whole or the chunk ends.
+void advance(burst_unwrapper& u)
+{
+    while (u.pos < u.count && !u.ready) {
+        if (u.state == 4) {
+            const std::size_t n = std::min(u.want_words - u.have_words, u.count - u.pos);
+            std::memcpy(u.words_in.get() + u.have_words * word_bytes, u.words + u.pos * word_bytes, n * word_bytes);
+            u.have_words += n;
+            u.pos += n;
+            if (u.have_words == u.want_words) {
+                unpack_payload(u.words_in.get(), u.have_words, u.mode, u.payload.get());
+                u.ready = true;
+                u.burst_told = false;
+                u.split = 0;
+                u.state = 0;
+            }
+            continue;
+        }
+        const std::uint32_t w = word_at(u, u.pos);
+        if (u.state == 0) {
+            // Most words start no burst: look for a Pa without leaving the loop.
+            while (u.pos < u.count && (u.mode = burst_pa_mode(word_at(u, u.pos))) < 0)
+                ++u.pos;
+            if (u.pos < u.count) {
+                u.start = u.base + static_cast<long long>(u.pos);
+                u.state = 1;
+                ++u.pos;
+            }
+            continue;
+        }
+        const std::uint32_t value = mode_value(w, u.mode);
+        if (u.state == 1) {
+            u.state = value == burst_modes[static_cast<std::size_t>(u.mode)].pb ? 2 : 0;
+            if (u.state == 0)
+                continue;  // this word may be a Pa itself
+        } else if (u.state == 2) {
+            u.pc = value;
+            u.state = 3;
+        } else {
+            u.pd = value;
+            begin_payload(u);
+            if (u.want_words == 0) {
+                u.ready = true;
+                u.burst_told = false;
+                u.split = 0;
+                u.state = 0;
+            }
+        }
+        ++u.pos;
+    }
+}
+
+void fill_item(const burst_unwrapper& u, burst_item& item, burst_item_kind kind, long long word)
+{
+    item.kind = kind;
+    item.word = word;
+    item.type = static_cast<int>(u.pc & burst_type_mask);
+    item.pc = u.pc;
+    item.pd = u.pd;
+    item.mode_bits = burst_modes[static_cast<std::size_t>(u.mode)].bits;
+    item.swapped = u.swapped;
+}
+
+// The next TrueHD unit of the MAT bytes: padding (zero words) skipped, a
+// unit that does not parse skipped two bytes at a time until one does.
+bool next_mat_unit(burst_unwrapper& u, burst_item& item)
+{
+    std::size_t at = 0;
+    bool found = false;
+    long length = 0;
+    while (!found && u.mat_len - at >= 4) {
+        if (u.mat[at] == 0 && u.mat[at + 1] == 0) {
+            at += 2;
+            continue;
+        }
+        frame_info tried = u.mat_info;
+        length = parse_truehd(u.mat.get() + at, u.mat_len - at, false, tried);
+        if (length == frame_needs_more || (length > 0 && static_cast<std::size_t>(length) > u.mat_len - at))
+            break;
+        if (length > 0) {
+            u.mat_info = tried;
+            found = true;
+        } else {
+            at += 2;
+        }
+    }
+    if (found) {
+        fill_item(u, item, item_frame, at < u.mat_new ? u.mat_word : u.start);
+        item.info = u.mat_info;
+        // The unit is copied out so that the buffer can move on.
+        std::memcpy(u.payload.get(), u.mat.get() + at, static_cast<std::size_t>(length));
+        item.data = u.payload.get();
+        item.length = static_cast<std::size_t>(length);
+        at += item.length;
+    }
+    std::memmove(u.mat.get(), u.mat.get() + at, u.mat_len - at);
+    u.mat_len -= at;
+    if (at >= u.mat_new) {
+        u.mat_new = 0;
+        u.mat_word = u.start;
+    } else {
+        u.mat_new -= at;
+    }
+    return found;
+}
+
+// The next codec frame of the whole payload, from u.split on.
+bool next_frame(burst_unwrapper& u, burst_item& item)
+{
+    const int type = static_cast<int>(u.pc & burst_type_mask);
+    if (type == burst_type_mat)
+        return next_mat_unit(u, item);
+    if (u.split >= u.payload_bytes || type == burst_type_null || type == burst_type_pause)
+        return false;
+    const std::uint8_t* p = u.payload.get() + u.split;
+    const std::size_t left = u.payload_bytes - u.split;
+    fill_item(u, item, item_frame, u.start);
+    item.data = p;
+    item.length = left;
+    item.info = {};
+    const codec_family* family = family_of_burst(type);
+    frame_info tried = u.info;
+    const long length = family != nullptr ? family->parse(p, left, true, tried) : 0;
+    if (length > 0 && static_cast<std::size_t>(length) <= left) {
+        u.info = tried;
+        item.info = tried;
+        item.length = static_cast<std::size_t>(length);
+    } else if (std::all_of(p, p + left, [](std::uint8_t b) { return b == 0; })) {
+        return false;  // padding after the last frame
+    }
+    u.split += item.length;
+    return true;
+}
+
+// Undoes a byte-swapped payload, and moves past whatever precedes the
+// first frame (DTS-HD bursts begin with a header of their own).
+void prepare_payload(burst_unwrapper& u)
+{
+    const int type = static_cast<int>(u.pc & burst_type_mask);
+    const codec_family* family = family_of_burst(type);
+    u.swapped = family != nullptr && u.mode == 0 && payload_swapped(*family, u.payload.get(), u.payload_bytes);
+    if (u.swapped)
+        swap_bytes16(u.payload.get(), u.payload_bytes);
+    if (type == burst_type_mat) {
+        if (u.mat_len + u.payload_bytes > mat_buffer_bytes)
+            u.mat_len = 0;  // bytes that never made a unit
+        if (u.mat_len == 0)
+            u.mat_word = u.start;
+        u.mat_new = u.mat_len;
+        u.mat_len += mat_content(u.payload.get(), u.payload_bytes, u.mat.get() + u.mat_len);
+        return;
+    }
+    if (type == burst_type_dts_hd) {
+        const std::size_t end = std::min(u.payload_bytes, sync_search_bytes);
+        for (std::size_t at = 0; at + 4 <= end; at += 2) {
+            const std::uint8_t* q = u.payload.get() + at;
+            if ((q[0] == 0x7F && q[1] == 0xFE && q[2] == 0x80 && q[3] == 0x01) ||
+                (q[0] == 0x64 && q[1] == 0x58 && q[2] == 0x20 && q[3] == 0x25)) {
+                u.split = at;
+                break;
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool unwrapper_init(burst_unwrapper& u)
+{
+    u.words_in = zeroed_array<std::uint8_t>(max_payload_words * word_bytes);
+    u.payload = zeroed_array<std::uint8_t>(max_payload_bytes);
+    u.mat = zeroed_array<std::uint8_t>(mat_buffer_bytes);
+    return u.words_in && u.payload && u.mat;
+}
+
+void unwrap_feed(burst_unwrapper& u, const std::uint8_t* words, std::size_t count)
+{
+    u.base += static_cast<long long>(u.count);
+    u.words = words;
+    u.count = count;
+    u.pos = 0;
+}
+
+bool unwrap_next(burst_unwrapper& u, burst_item& item)
+{
+    for (;;) {
+        if (u.ready && !u.burst_told) {
+            prepare_payload(u);
+            fill_item(u, item, item_burst, u.start);
+            item.data = u.payload.get();
+            item.length = u.payload_bytes;
+            item.info = {};
+            u.burst_told = true;
+            return true;
+        }
+        if (u.ready) {
+            if (next_frame(u, item))
+                return true;
+            u.ready = false;
+        }
+        if (u.pos >= u.count)
+            return false;
+        advance(u);
+    }
+}

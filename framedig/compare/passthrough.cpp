@@ -1,0 +1,207 @@
+// Compressed passthrough: the reference is recognised by its content; a
+// compressed stream is read frame by frame, the capture's bursts are
+// unwrapped into frames, and both are held in rings for the matching
+// (passthrough_match.cpp).
+#include "compare/passthrough.h"
+#include "compare/reference.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+constexpr char neither_message[] = "Reference file error: neither a PCM WAV file nor a known bitstream.";
+constexpr char memory_message[] = "Failed to allocate memory for the comparison.";
+
+// The bytes already read from a stream that cannot be rewound, then the rest of it.
+struct replay_state {
+    const std::uint8_t* head;
+    std::size_t size;
+    std::size_t pos;
+    std::FILE* rest;
+};
+
+ssize_t replay_read(void* cookie, char* buf, std::size_t size)
+{
+    auto* state = static_cast<replay_state*>(cookie);
+    if (state->pos < state->size) {
+        const std::size_t n = std::min(size, state->size - state->pos);
+        std::memcpy(buf, state->head + state->pos, n);
+        state->pos += n;
+        return static_cast<ssize_t>(n);
+    }
+    const std::size_t n = std::fread(buf, 1, size, state->rest);
+    return n == 0 && std::ferror(state->rest) != 0 ? -1 : static_cast<ssize_t>(n);
+}
+
+// A PCM WAV reference compared from its start.
+int compare_pcm(std::FILE* in, std::FILE* reference, const std::uint8_t* head, std::size_t n, const char* reference_path,
+                std::FILE* out, bool wav, int channels, bool channels_given, bool json)
+{
+    if (std::fseek(reference, 0, SEEK_SET) == 0)
+        return compare_with_reference(in, reference, reference_path, out, wav, channels, channels_given, json);
+    replay_state state{head, n, 0, reference};
+    const cookie_io_functions_t io{replay_read, nullptr, nullptr, nullptr};
+    const std::unique_ptr<std::FILE, decltype([](std::FILE* f) { std::fclose(f); })> replay(fopencookie(&state, "rb", io));
+    if (!replay) {
+        std::puts(memory_message);
+        return 1;
+    }
+    return compare_with_reference(in, replay.get(), reference_path, out, wav, channels, channels_given, json);
+}
+
+// Makes room in a ring by dropping frames before keep.
+bool push_or_drop(frame_ring& ring, long long keep, const std::uint8_t* data, std::size_t length, long long frame,
+                  bool swapped)
+{
+    while (!ring_push(ring, data, length, frame, swapped)) {
+        if (ring.first >= keep || ring.first == ring.end)
+            return false;
+        ring_drop(ring);
+    }
+    return true;
+}
+
+// The next chunk of capture words for the unwrapper; the channel count is
+// detected in the first one when -c was not given.
+bool read_capture_chunk(passthrough_run& run, passthrough& facts)
+{
+    const std::size_t count = read_units(run.capture, run.chunk.get(), word_bytes, capture_chunk_bytes / word_bytes);
+    if (count == 0)
+        return false;
+    if (run.detect_channels) {
+        const preamble_codes codes = detect_preambles(run.chunk.get(), count, 0);
+        facts.channels = codes.usable ? codes.channels : 2;
+        run.detect_channels = false;
+    }
+    run.words += static_cast<long long>(count);
+    unwrap_feed(run.unwrapper, run.chunk.get(), count);
+    return true;
+}
+
+} // namespace
+
+bool reference_has(passthrough_run& run, passthrough& facts, long long n)
+{
+    while (run.ref.end <= n && !run.ref_done) {
+        if (!run.ref_pending) {
+            frame_info info;
+            if (!reader_next(run.reference, run.ref_data, run.ref_length, info)) {
+                run.ref_done = true;
+                break;
+            }
+            codec_stats_add(run.stats, info);
+            run.ref_pending = true;
+        }
+        if (!push_or_drop(run.ref, run.keep_ref_from, run.ref_data, run.ref_length, -1, false))
+            return false;
+        run.ref_pending = false;
+    }
+    facts.codec_frames = run.stats.frames;
+    return n < run.ref.end && n >= run.ref.first;
+}
+
+bool capture_has(passthrough_run& run, passthrough& facts, long long n)
+{
+    while (run.cap.end <= n && !run.cap_done) {
+        if (!run.cap_pending) {
+            burst_item& item = run.cap_item;
+            bool got = false;
+            while (!got) {
+                while (!unwrap_next(run.unwrapper, item))
+                    if (!read_capture_chunk(run, facts)) {
+                        run.cap_done = true;
+                        facts.capture_frames = run.words / facts.channels;
+                        return n >= run.cap.first && n < run.cap.end;
+                    }
+                if (item.kind == item_burst)
+                    facts.data_bursts += item.type != burst_type_null && item.type != burst_type_pause ? 1 : 0;
+                else
+                    got = true;
+            }
+            run.cap_pending = true;
+        }
+        const burst_item& item = run.cap_item;
+        if (!push_or_drop(run.cap, run.keep_cap_from, item.data, item.length, item.word / facts.channels, item.swapped))
+            return false;
+        run.cap_pending = false;
+        facts.swapped_frames += item.swapped ? 1 : 0;
+    }
+    return n < run.cap.end && n >= run.cap.first;
+}
+
+int compare_passthrough(std::FILE* in, passthrough_run& run, passthrough& facts, std::FILE* out, bool wav, int channels,
+                        bool channels_given, bool json)
+{
+    if (channels_given && channels < 1) {
+        std::puts("Error: channel number(-c) must be at least 1.");
+        return 1;
+    }
+    facts.channels = channels_given ? channels : 2;
+    run.detect_channels = !channels_given;
+    run.capture = in;
+    run.chunk = zeroed_array<std::uint8_t>(capture_chunk_bytes);
+    if (!run.chunk || !unwrapper_init(run.unwrapper) || !ring_init(run.ref, reference_ring_bytes, reference_ring_frames) ||
+        !ring_init(run.cap, capture_ring_bytes, capture_ring_frames)) {
+        std::puts(memory_message);
+        return 1;
+    }
+    skip_header(in, wav);
+    match_passthrough(run, facts);
+    codec_stats_finish(run.stats);
+    facts.codec_frames = run.stats.frames;
+    facts.have_metadata = run.stats.have_metadata;
+    facts.metadata = run.stats.metadata;
+    facts.codec_name = run.stats.frames > 0 ? run.stats.name : family_of_codec(facts.codec)->name;
+    facts.skipped_bytes = run.reference.skipped_bytes;
+    if (input_result(in) != 0)
+        return 1;
+    if (std::ferror(run.reference.file) != 0) {
+        std::puts("Reference file error: read error.");
+        return 1;
+    }
+    if (json)
+        write_passthrough_json(out, facts);
+    else
+        write_passthrough_text(out, facts);
+    return passthrough_exact(facts) ? 0 : 1;
+}
+
+int compare_with_any_reference(std::FILE* in, std::FILE* reference, const char* reference_path, std::FILE* out, bool wav,
+                               int channels, bool channels_given, bool json)
+{
+    const auto head = zeroed_array<std::uint8_t>(recognise_bytes);
+    if (!head) {
+        std::puts(memory_message);
+        return 1;
+    }
+    const std::size_t n = read_units(reference, head.get(), 1, recognise_bytes);
+    if (std::ferror(reference) != 0) {
+        std::puts("Reference file error: read error.");
+        return 1;
+    }
+    codec_id codec = codec_none;
+    std::size_t offset = 0;
+    const stream_kind kind = recognise_stream(head.get(), n, n < recognise_bytes, codec, offset);
+    // A RIFF file that is no proper WAV is left to the WAV reader to describe.
+    if (kind == stream_pcm_wav || (kind == stream_unknown && n >= 4 && std::memcmp(head.get(), "RIFF", 4) == 0))
+        return compare_pcm(in, reference, head.get(), n, reference_path, out, wav, channels, channels_given, json);
+    if (kind == stream_unknown) {
+        std::puts(neither_message);
+        return 1;
+    }
+    const std::unique_ptr<passthrough> facts(new (std::nothrow) passthrough());
+    const std::unique_ptr<passthrough_run> run(new (std::nothrow) passthrough_run());
+    if (!facts || !run || !open_reader(run->reference, reference, head.get(), n, kind, codec, offset, n < recognise_bytes)) {
+        std::puts(memory_message);
+        return 1;
+    }
+    facts->reference_path = reference_path;
+    facts->kind = kind;
+    facts->codec = codec;
+    return compare_passthrough(in, *run, *facts, out, wav, channels, channels_given, json);
+}
