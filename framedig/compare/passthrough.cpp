@@ -158,6 +158,8 @@ int compare_passthrough(std::FILE* in, passthrough_run& run, passthrough& facts,
     facts.metadata = run.stats.metadata;
     facts.codec_name = run.stats.frames > 0 ? run.stats.name : family_of_codec(facts.codec)->name;
     facts.skipped_bytes = run.reference.skipped_bytes;
+    facts.crc_errors = run.stats.crc_errors;
+    facts.first_crc_error = run.stats.first_crc_error;
     if (input_result(in) != 0)
         return 1;
     if (std::ferror(run.reference.file) != 0) {

@@ -69,6 +69,8 @@ struct passthrough {
     codec_metadata metadata;         // of the reference's first frame that has any
     long long codec_frames = 0;      // the reference's
     long long skipped_bytes = 0;     // reference bytes that belong to no frame
+    long long crc_errors = 0;        // reference frames that fail their CRC
+    long long first_crc_error = -1;
     int channels = 2;                // of the capture, for frame numbers
     long long capture_frames = 0;
     long long data_bursts = 0;       // data bursts in the capture (not NULL or pause)

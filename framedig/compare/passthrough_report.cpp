@@ -95,6 +95,9 @@ void write_passthrough_text(std::FILE* out, const passthrough& facts)
     }
     if (facts.skipped_bytes > 0)
         std::fprintf(out, "              %lld bytes belong to no frame\n", facts.skipped_bytes);
+    if (facts.crc_errors > 0)
+        std::fprintf(out, "              %lld frames fail their CRC, the first is frame %lld\n", facts.crc_errors,
+                     facts.first_crc_error);
     std::fprintf(out, "capture       %lld frames of %d channels, %lld data bursts\n", facts.capture_frames, facts.channels,
                  facts.data_bursts);
     if (facts.aligned)
@@ -130,8 +133,9 @@ void write_passthrough_json(std::FILE* out, const passthrough& facts)
         write_metadata_json(out, facts.metadata);
     else
         std::fputs("null", out);
-    std::fprintf(out, R"(,"skipped_bytes":%lld},"channels":%d,"capture_frames":%lld,"data_bursts":%lld,"offset_frames":)",
-                 facts.skipped_bytes, facts.channels, facts.capture_frames, facts.data_bursts);
+    std::fprintf(out, R"(,"skipped_bytes":%lld,"crc_errors":%lld},"channels":%d,"capture_frames":%lld,"data_bursts":%lld,)"
+                      R"("offset_frames":)",
+                 facts.skipped_bytes, facts.crc_errors, facts.channels, facts.capture_frames, facts.data_bursts);
     if (facts.aligned)
         std::fprintf(out, "%lld", facts.offset);
     else
