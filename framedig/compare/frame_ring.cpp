@@ -1,8 +1,10 @@
 // Codec frames held in order, each whole in one buffer that wraps: a frame
 // goes to the buffer's start whenever it fits before the oldest one, so
-// that few frames held touch few pages.
+// that few frames held touch few pages. When that leaves no room for the
+// next one, the frames are moved together to the start.
 #include "compare/passthrough.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -31,6 +33,30 @@ std::size_t place(const frame_ring& ring, std::size_t length)
         return ring.write + length <= ring.byte_capacity ? ring.write : ring.byte_capacity;
     }
     return ring.write + length <= oldest ? ring.write : ring.byte_capacity;  // held: [oldest, end) and [0, write)
+}
+
+// Moves the held frames, in order, to the start of the buffer.
+void compact(frame_ring& ring)
+{
+    if (ring.first == ring.end) {
+        ring.write = 0;
+        return;
+    }
+    const std::size_t oldest = ring_at(ring, ring.first).offset;
+    std::size_t top_end = ring.write;
+    if (ring.write <= oldest) {  // wrapped: the older frames lie at [oldest, top_end)
+        top_end = oldest;
+        for (long long n = ring.first; n < ring.end; ++n)
+            if (const held_frame& f = ring_at(ring, n); f.offset >= oldest)
+                top_end = std::max(top_end, f.offset + f.length);
+    }
+    std::uint8_t* bytes = ring.bytes.get();
+    std::rotate(bytes, bytes + oldest, bytes + top_end);
+    for (long long n = ring.first; n < ring.end; ++n) {
+        held_frame& f = slot(ring, n);
+        f.offset = f.offset >= oldest ? f.offset - oldest : f.offset + (top_end - oldest);
+    }
+    ring.write = ring.write <= oldest ? top_end - oldest + ring.write : ring.write - oldest;
 }
 
 } // namespace
@@ -62,7 +88,11 @@ bool ring_push(frame_ring& ring, const std::uint8_t* data, std::size_t length, l
 {
     if (ring.end - ring.first >= static_cast<long long>(ring.frame_capacity))
         return false;
-    const std::size_t at = place(ring, length);
+    std::size_t at = place(ring, length);
+    if (at == ring.byte_capacity) {
+        compact(ring);
+        at = place(ring, length);
+    }
     if (at == ring.byte_capacity)
         return false;
     std::memcpy(ring.bytes.get() + at, data, length);

@@ -54,16 +54,14 @@ int compare_pcm(std::FILE* in, std::FILE* reference, const std::uint8_t* head, s
     return compare_with_reference(in, replay.get(), reference_path, out, wav, channels, channels_given, json);
 }
 
-// Makes room in a ring by dropping frames before keep.
+// Drops the frames before keep, which are no longer needed, and holds the
+// new one if it fits: the fewer frames held, the fewer pages touched.
 bool push_or_drop(frame_ring& ring, long long keep, const std::uint8_t* data, std::size_t length, long long frame,
                   bool swapped)
 {
-    while (!ring_push(ring, data, length, frame, swapped)) {
-        if (ring.first >= keep || ring.first == ring.end)
-            return false;
+    while (ring.first < keep && ring.first < ring.end)
         ring_drop(ring);
-    }
-    return true;
+    return ring_push(ring, data, length, frame, swapped);
 }
 
 // The next chunk of capture words for the unwrapper; the channel count is

@@ -68,6 +68,29 @@ std::size_t findings(const passthrough& facts, std::array<finding_line, problem_
     return n;
 }
 
+// Text of "a, b, c" pieces from the given column on, broken only between pieces.
+void print_pieces(std::FILE* out, std::size_t column, std::string_view text)
+{
+    std::size_t at = column;
+    bool first = true;
+    while (!text.empty()) {
+        const std::size_t comma = text.find(", ");
+        const std::string_view piece = text.substr(0, comma);
+        if (!first && at + 2 + piece.size() > report_width) {
+            std::fprintf(out, ",\n%*s", static_cast<int>(column), "");
+            at = column;
+        } else if (!first) {
+            std::fputs(", ", out);
+            at += 2;
+        }
+        std::fprintf(out, "%.*s", static_cast<int>(piece.size()), piece.data());
+        at += piece.size();
+        first = false;
+        text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 2);
+    }
+    std::fputc('\n', out);
+}
+
 const char* container_name(stream_kind kind)
 {
     return kind == stream_iec61937 ? "IEC 61937 bursts" : "elementary stream";
@@ -91,7 +114,7 @@ void write_passthrough_text(std::FILE* out, const passthrough& facts)
         std::array<char, 160> text{};
         metadata_text(facts.metadata, text.data(), text.size());
         std::fputs("              ", out);
-        print_wrapped(out, 14, text.data());
+        print_pieces(out, 14, text.data());
     }
     if (facts.skipped_bytes > 0)
         std::fprintf(out, "              %lld bytes belong to no frame\n", facts.skipped_bytes);

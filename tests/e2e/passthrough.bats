@@ -125,3 +125,124 @@ for row in open("cases"):
 assert not failed, "\n".join(failed)
 PY
 }
+
+# Each row: a fixture and a Python expression over its metadata md, ffprobe's
+# stream s (with the packet count) and the report d. The AC-3 encoder was
+# told dialnorm -27 and the hearing impaired service (bsmod 3), the E-AC-3
+# one dialnorm -20 (make-fixtures.sh); ffprobe reports neither.
+@test "reference metadata agrees with ffprobe's report and the encoder's settings" {
+    while IFS='|' read -r fixture check; do
+        fd --reference "$FIXTURES/$fixture" --json -i /dev/null -o "$fixture.json" > /dev/null || true
+        ffprobe -v error -count_packets -show_streams -of json "$FIXTURES/$fixture" > "$fixture.probe"
+        printf '%s|%s\n' "$fixture" "$check" >> cases
+    done <<'EOF'
+pluck-51.ac3|md["acmod"] == "3/2" and md["lfe"] and md["dialnorm_db"] == -27 and md["bsmod"] == 3 and md["bitrate_kbps"] * 1000 == int(s["bit_rate"])
+pluck-51.eac3|md["acmod"] == "3/2" and md["lfe"] and md["dialnorm_db"] == -20 and md["bsmod"] == 0 and md["substreams"] == 1 and "bitrate_kbps" not in md
+pluck.dts|md["bitrate_kbps"] * 1000 == int(s["bit_rate"]) and md["hd"] == s["profile"].startswith("DTS-HD") and not md["lfe"]
+pluck.thd|set(md) == {"sample_rate_hz", "channels"}
+pluck.mp2|md["layer"] == 2 and md["bitrate_kbps"] * 1000 == int(s["bit_rate"])
+pluck-mono.mp3|md["layer"] == 3 and md["bitrate_kbps"] * 1000 == int(s["bit_rate"])
+EOF
+    python3 - <<'PY'
+import json
+names = {"ac3": "AC-3", "eac3": "E-AC-3", "dts": "DTS", "truehd": "TrueHD", "mp2": "MPEG-1 layer 2", "mp3": "MPEG-1 layer 3"}
+for row in open("cases"):
+    fixture, check = row.rstrip("\n").split("|", 1)
+    d = json.load(open(fixture + ".json"))
+    s = json.load(open(fixture + ".probe"))["streams"][0]
+    md = d["reference"]["metadata"]
+    facts = (fixture, d["reference"], s)
+    assert d["reference"]["codec"] == names[s["codec_name"]], facts
+    assert md["sample_rate_hz"] == int(s["sample_rate"]) and md["channels"] == s["channels"], facts
+    assert d["reference"]["codec_frames"] == int(s["nb_read_packets"]), facts
+    assert md.get("lfe", "LFE" in s["channel_layout"] or ".1" in s["channel_layout"]) == ("LFE" in s["channel_layout"] or ".1" in s["channel_layout"]), facts
+    assert d["reference"]["crc_errors"] == 0, facts
+    assert eval(check), (check, facts)
+PY
+}
+
+# Each row: a name, the reference (a shell word, evaluated: process
+# substitution makes a pipe), the capture, the exit status and the verdict.
+@test "references of every form: IEC 61937 raw or in a WAV, pipes, junk, a bad CRC, silence" {
+    cp "$FIXTURES/pluck-51.ac3" bad.ac3
+    printf '\xff' | dd of=bad.ac3 bs=1 seek=$((5 * 1536 + 700)) conv=notrunc status=none
+    { printf 'no frame here %.0s' 1 2 3 4 5 6 7; cat "$FIXTURES/pluck-51.ac3"; } > junk.ac3
+    ffmpeg -hide_banner -loglevel error -f s16le -ar 48000 -ac 2 -i "$BATS_FILE_TMPDIR/ac3.spdif" -c:a pcm_s16le spdif.wav
+    # Identical frames (as silence often is) at the start: the first of three lost.
+    python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); open("same.ac3", "wb").write(d[:1536] * 3 + d[1536:])' \
+        "$FIXTURES/pluck-51.ac3"
+    ffmpeg -hide_banner -loglevel error -y -i same.ac3 -c copy -f spdif same.spdif
+    "$ENCODE" same.iec "$na48" -t raw -f S16_LE -r 48000 -c 2 same.spdif
+    python3 "$EDITCAP" 2 skip 1536 < same.iec > same-late.iec
+    while IFS='|' read -r name reference capture want verdict; do
+        run --separate-stderr eval fd --reference "$reference" -i "$capture" -o out.txt
+        # The verdict, with the lines it was wrapped onto joined.
+        got=$(awk 'NR == 1 { v = $0; next } /^$/ { exit } { sub(/^ +/, " "); v = v $0 } END { print v }' out.txt)
+        [ "$status" -eq "$want" ] && [ "$got" = "$verdict" ] ||
+            { printf '%s: status %s\n%s\n' "$name" "$status" "$(cat out.txt)" >&2; return 1; }
+    done <<'EOF'
+raw IEC 61937 bursts|$BATS_FILE_TMPDIR/ac3.spdif|$BATS_FILE_TMPDIR/ac3.iec|0|bit-exact passthrough: 32 AC-3 frames
+IEC 61937 bursts in a WAV file|spdif.wav|$BATS_FILE_TMPDIR/ac3.iec|0|bit-exact passthrough: 32 AC-3 frames
+an elementary stream through a pipe|<(cat $FIXTURES/pluck-51.ac3)|$BATS_FILE_TMPDIR/ac3.iec|0|bit-exact passthrough: 32 AC-3 frames
+a PCM WAV file through a pipe, compared from its start|<(cat $FIXTURES/stereo-48k.wav)|$FIXTURES/stereo-48k.iec|0|bit-exact: 2400 frames at offset 0
+bytes before the first frame|junk.ac3|$BATS_FILE_TMPDIR/ac3.iec|0|bit-exact passthrough: 32 AC-3 frames
+a reference frame that fails its CRC|bad.ac3|$BATS_FILE_TMPDIR/ac3.iec|1|not bit-exact: 1 AC-3 frames corrupted, the first is codec frame 5 at capture frame 7680, from byte 700
+identical frames at the start, the first lost|same.ac3|same-late.iec|1|not bit-exact: the first 1 AC-3 frames never arrived (the first to arrive is codec frame 1)
+EOF
+    fd --reference junk.ac3 --json -i "$BATS_FILE_TMPDIR/ac3.iec" -o junk.json > /dev/null
+    fd --reference bad.ac3 --json -i "$BATS_FILE_TMPDIR/ac3.iec" -o bad.json > /dev/null || true
+    fd --reference spdif.wav --json -i "$BATS_FILE_TMPDIR/ac3.iec" -o wav.json > /dev/null
+    python3 - <<'PY'
+import json
+junk, bad, wav = (json.load(open(n + ".json"))["reference"] for n in ("junk", "bad", "wav"))
+assert junk["skipped_bytes"] == 7 * 14 and junk["codec_frames"] == 32, junk
+assert bad["crc_errors"] == 1, bad
+assert wav["container"] == "IEC 61937 bursts" and wav["metadata"]["channels"] == 6, wav
+PY
+    grep -qx '              1 frames fail their CRC, the first is frame 5' <(fd --reference bad.ac3 -i /dev/null -o /dev/stdout | tail -n +3)
+}
+
+@test "--reference with a bitstream on the command line" {
+    cp "$FIXTURES/pluck-51.ac3" "$BATS_FILE_TMPDIR/ac3.iec" .
+    while IFS='|' read -r args want expected; do
+        run --separate-stderr fd $args
+        [ "$status" -eq "$want" ] && [ "$output" = "$(printf '%b' "$expected")" ] ||
+            { printf 'framedig %s: status %s\n%s\n' "$args" "$status" "$output" >&2; return 1; }
+    done <<'EOF'
+--reference pluck-51.ac3 -c 0 -i ac3.iec -o out|1|input file is ac3.iec\noutput file is out\nError: channel number(-c) must be at least 1.
+--reference pluck-51.ac3 -i missing -o out|1|input file is missing\noutput file is out\nOpen input file error, please check.
+--reference pluck-51.ac3 -c 2 -i ac3.iec -o out|0|input file is ac3.iec\noutput file is out
+--reference=pluck-51.ac3 --json -i ac3.iec -o out|0|input file is ac3.iec\noutput file is out
+EOF
+    # A capture behind a WAV header, read with -w; an 8-channel capture read as 2 channels.
+    { head -c 44 "$FIXTURES/stereo-48k.wav"; cat "$BATS_FILE_TMPDIR/ac3.iec"; } > ac3.wav
+    run fd -w --reference "$FIXTURES/pluck-51.ac3" -i ac3.wav -o out.txt
+    [ "$status" -eq 0 ] && grep -qx 'bit-exact passthrough: 32 AC-3 frames' out.txt
+    fd --reference "$BATS_FILE_TMPDIR/thd.spdif" -c 2 --json -i "$BATS_FILE_TMPDIR/thd.iec" -o thd.json > /dev/null
+    python3 -c 'import json; d = json.load(open("thd.json")); assert d["channels"] == 2 and d["bit_exact"], d'
+}
+
+# 90 seconds of pink noise as 640 kbps AC-3 (7 MB, more than the 4 MiB of
+# reference frames held) and its 35 MB capture, made in the test run; the
+# faults are cut out of the capture's bytes.
+@test "minutes-long material: frames far past the rings, a capture that began a minute late" {
+    ffmpeg -hide_banner -loglevel error -f lavfi -i "anoisesrc=color=pink:duration=90:sample_rate=48000:amplitude=0.5:seed=7" \
+        -ac 2 -c:a ac3 -b:a 640k long.ac3
+    ffmpeg -hide_banner -loglevel error -i long.ac3 -c copy -f spdif long.spdif
+    "$ENCODE" long.iec "$na48" -t raw -f S16_LE -r 48000 -c 2 long.spdif
+    burst=$((1536 * 8))  # the bytes of one burst's period
+    tail -c +$((2000 * burst + 1)) long.iec > late.iec
+    { head -c $((2400 * burst)) long.iec; tail -c +$((2401 * burst + 1)) long.iec; } > dropped.iec
+    { head -c $((100 * burst)) long.iec; head -c $((2 * burst)) late.iec; tail -c +$((100 * burst + 1)) long.iec; } > extra.iec
+    while IFS='|' read -r name capture want verdict; do
+        run fd --reference long.ac3 -i "$capture" -o out.txt
+        got=$(awk 'NR == 1 { v = $0; next } /^$/ { exit } { sub(/^ +/, " "); v = v $0 } END { print v }' out.txt)
+        [ "$status" -eq "$want" ] && [ "$got" = "$verdict" ] ||
+            { printf '%s: status %s\n%s\n' "$name" "$status" "$(cat out.txt)" >&2; return 1; }
+    done <<'EOF'
+bit-exact|long.iec|0|bit-exact passthrough: 2813 AC-3 frames
+a burst dropped after 77 seconds|dropped.iec|1|not bit-exact: 1 AC-3 frames missing within the capture, the first is codec frame 2400 (due at capture frame 3686400)
+capture began 64 seconds in|late.iec|1|not bit-exact: the first 2000 AC-3 frames never arrived (the first to arrive is codec frame 2000)
+two bursts from a minute later sent in between|extra.iec|1|not bit-exact: 2 data bursts match no reference frame, the first at capture frame 153600
+EOF
+}
