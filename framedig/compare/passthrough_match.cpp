@@ -216,14 +216,19 @@ void note_problem(passthrough& facts, problem_kind kind, long long count, long l
                   long long byte)
 {
     problem& p = facts.problems[kind];
-    if (p.count == 0) {
+    if (p.count == 0 || capture_frame < p.capture_frame) {
         p.codec_frame = codec_frame;
         p.capture_frame = capture_frame;
         p.byte = byte;
     }
     p.count += count;
-    if (facts.first_kind == problem_kinds || capture_frame < facts.problems[facts.first_kind].capture_frame)
-        facts.first_kind = kind;
+    // The earliest problem in the capture; of two at one frame, the one in the list first.
+    facts.first_kind = problem_kinds;
+    for (int k = 0; k < problem_kinds; ++k) {
+        const problem& q = facts.problems[static_cast<std::size_t>(k)];
+        if (q.count > 0 && (facts.first_kind == problem_kinds || q.capture_frame < facts.problems[facts.first_kind].capture_frame))
+            facts.first_kind = static_cast<problem_kind>(k);
+    }
 }
 
 long long missing_total(const passthrough& facts)
