@@ -44,7 +44,7 @@ constexpr char usage_text[] =
     "-c,--channel   channel nunbers in source file\n"
     "   --analyze   report status, blocks, parity, validity and bursts; -c is optional\n"
     "   --json      write the --analyze or --reference report as JSON\n"
-    "   --reference compare the capture with this WAV file, the one that was played\n"
+    "   --reference compare the capture with the file that was played: a WAV file or a compressed stream\n"
     "\n";
 
 // A decimal number as strtol reads it into 64 bits (no error reported), cut

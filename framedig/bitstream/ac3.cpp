@@ -140,7 +140,7 @@ long parse_eac3_frame(const std::uint8_t* p, std::size_t avail, bool complete, f
     read_bits(r, 16);
     const unsigned strmtyp = read_bits(r, 2);
     const unsigned substreamid = read_bits(r, 3);
-    const std::size_t length = (read_bits(r, 11) + 1) * 2;
+    const std::size_t length = (std::size_t{read_bits(r, 11)} + 1) * 2;
     const unsigned fscod = read_bits(r, 2);
     const unsigned fscod2_or_blocks = read_bits(r, 2);
     if (strmtyp == 3 || (fscod == 3 && fscod2_or_blocks == 3) || length < 8)
@@ -195,7 +195,7 @@ long parse_ac3(const std::uint8_t* p, std::size_t avail, bool complete, frame_in
         return complete ? 0 : frame_needs_more;
     if (p[0] != 0x0B || p[1] != 0x77)
         return 0;
-    const unsigned bsid = static_cast<unsigned>(p[5] >> 3);
+    const auto bsid = static_cast<unsigned>(p[5] >> 3);
     if (bsid <= 8) {
         const long length = parse_ac3_frame(p, avail, info);
         return length == frame_needs_more && complete ? 0 : length;

@@ -242,7 +242,7 @@ std::vector<std::uint8_t> truehd_unit(std::size_t length, bool major, unsigned r
     const std::size_t directory = major ? 32 : 4;
     for (std::size_t i = 0; i < 4; ++i)
         x ^= static_cast<unsigned>(unit[i] >> 4) ^ (unit[i] & 0xFU);
-    for (std::size_t i = directory; i < directory + 2 * substreams; ++i)
+    for (std::size_t i = directory; i < directory + std::size_t{2} * substreams; ++i)
         x ^= static_cast<unsigned>(unit[i] >> 4) ^ (unit[i] & 0xFU);
     unit[0] = static_cast<std::uint8_t>(unit[0] | ((x ^ 0xFU) << 4));
     fill_frame(unit, length);
@@ -349,17 +349,17 @@ TEST(Payload, SwappedSyncWords)
 {
     struct {
         const char* name;
-        codec_id codec;
         std::vector<std::uint8_t> start;
+        codec_id codec;
         bool swapped;
     } const cases[] = {
-        {"AC-3 as sent", codec_ac3, {0x0B, 0x77, 0x12, 0x34}, false},
-        {"AC-3 swapped", codec_ac3, {0x77, 0x0B, 0x34, 0x12}, true},
-        {"DTS behind a DTS-HD header, swapped", codec_dts, {1, 0, 0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0x5C, 0x07, 0xFE, 0x7F, 0x01, 0x80}, true},
-        {"MPEG as sent", codec_mpeg, {0xFF, 0xFD, 0xE4, 0x04}, false},
-        {"MPEG swapped", codec_mpeg, {0xFD, 0xFF, 0x04, 0xE4}, true},
-        {"MAT start code swapped", codec_truehd, {0x9E, 0x07, 0x03, 0x00}, true},
-        {"no sync at all", codec_ac3, {0x00, 0x00, 0x12, 0x34}, false},
+        {"AC-3 as sent", {0x0B, 0x77, 0x12, 0x34}, codec_ac3, false},
+        {"AC-3 swapped", {0x77, 0x0B, 0x34, 0x12}, codec_ac3, true},
+        {"DTS behind a DTS-HD header, swapped", {1, 0, 0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0x5C, 0x07, 0xFE, 0x7F, 0x01, 0x80}, codec_dts, true},
+        {"MPEG as sent", {0xFF, 0xFD, 0xE4, 0x04}, codec_mpeg, false},
+        {"MPEG swapped", {0xFD, 0xFF, 0x04, 0xE4}, codec_mpeg, true},
+        {"MAT start code swapped", {0x9E, 0x07, 0x03, 0x00}, codec_truehd, true},
+        {"no sync at all", {0x00, 0x00, 0x12, 0x34}, codec_ac3, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(payload_swapped(*family_of_codec(c.codec), c.start.data(), c.start.size()), c.swapped) << c.name;

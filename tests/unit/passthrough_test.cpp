@@ -73,23 +73,24 @@ TEST(Unwrap, TableOfBursts)
     std::vector<std::uint8_t> core = {0x7F, 0xFE, 0x80, 0x01, 0xFC, 0x3C, 0x75, 0xB0, 0xB6, 0xC0, 0x01, 0x38, 0, 3, 0xEF, 0x7F};
     fill_frame(core, 1884);
     dts_hd.insert(dts_hd.end(), core.begin(), core.end());
+    // bytes: Pd counts bytes; swapped: the frames arrived byte-swapped.
     struct {
         const char* name;
-        unsigned type;
         std::vector<std::uint8_t> payload;
-        bool bytes;
         std::vector<std::vector<std::uint8_t>> frames;
-        bool swapped;
+        unsigned type;
         codec_id codec;
+        bool bytes;
+        bool swapped;
     } const cases[] = {
-        {"AC-3", 1, ac3, false, {ac3}, false, codec_ac3},
-        {"AC-3 with its 16-bit words byte-swapped", 1, swapped, false, {ac3}, true, codec_ac3},
-        {"E-AC-3: two syncframes in one burst", 21, two, true, {eac3_a, eac3_b}, false, codec_eac3},
-        {"zeros after the last frame are no frame", 1, padded, false, {ac3}, false, codec_ac3},
-        {"DTS-HD: its header is not part of the frame", 17, dts_hd, true, {core}, false, codec_dts},
-        {"a pause carries no frame", 3, {0, 0, 0, 0}, false, {}, false, codec_none},
-        {"an unknown type is one frame of its payload", 30, {1, 2, 3, 4}, false, {{1, 2, 3, 4}}, false, codec_none},
-        {"a payload no parser knows", 1, {9, 9, 9, 9}, false, {{9, 9, 9, 9}}, false, codec_none},
+        {"AC-3", ac3, {ac3}, 1, codec_ac3, false, false},
+        {"AC-3 with its 16-bit words byte-swapped", swapped, {ac3}, 1, codec_ac3, false, true},
+        {"E-AC-3: two syncframes in one burst", two, {eac3_a, eac3_b}, 21, codec_eac3, true, false},
+        {"zeros after the last frame are no frame", padded, {ac3}, 1, codec_ac3, false, false},
+        {"DTS-HD: its header is not part of the frame", dts_hd, {core}, 17, codec_dts, true, false},
+        {"a pause carries no frame", {0, 0, 0, 0}, {}, 3, codec_none, false, false},
+        {"an unknown type is one frame of its payload", {1, 2, 3, 4}, {{1, 2, 3, 4}}, 30, codec_none, false, false},
+        {"a payload no parser knows", {9, 9, 9, 9}, {{9, 9, 9, 9}}, 1, codec_none, false, false},
     };
     for (const auto& c : cases) {
         std::vector<std::uint8_t> capture;
@@ -137,7 +138,7 @@ TEST(Unwrap, AnUnfinishedLastBurstIsDropped)
     std::vector<std::uint8_t> capture;
     put_burst(capture, 1, ac3, false, 3072);
     put_burst(capture, 1, ac3, false, 3072);
-    capture.resize(capture.size() - 3072 * 4 + 40 * 4);
+    capture.resize(capture.size() - std::size_t{3072} * 4 + std::size_t{40} * 4);
     const auto items = unwrap_all(capture, 100);
     EXPECT_EQ(items.size(), 2U);
 }
@@ -348,7 +349,7 @@ TEST(LinkRate, WhatEachStreamNeeds)
 TEST(FrameRing, HoldsLookaheadAfterWrappingEarly)
 {
     frame_ring ring;
-    ASSERT_TRUE(ring_init(ring, 64 * 1024, 1024));
+    ASSERT_TRUE(ring_init(ring, std::size_t{64} * 1024, 1024));
     const auto frame_bytes = [](long long n) {
         std::vector<std::uint8_t> bytes(1000 + static_cast<std::size_t>(n % 7) * 100);
         for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -390,6 +391,7 @@ TEST(Recognise, ByContent)
     };
     std::vector<std::uint8_t> burst = {0x72, 0xF8, 0x1F, 0x4E, 0x01, 0x00, 0x00, 0x08};  // AC-3, in 16-bit little-endian words
     std::vector<std::uint8_t> sine;
+    sine.reserve(4000);
     for (int i = 0; i < 4000; ++i)
         sine.push_back(static_cast<std::uint8_t>(i * i));
     auto frames = ac3;
