@@ -24,8 +24,11 @@ void unwrap_capture(const std::uint8_t* data, std::size_t size)
         while (unwrap_next(u, item)) {
             if (item.kind == item_burst && item.type != burst_type_null)
                 timeline_burst(t, item.word / 2, item.type, item.pc);
-            else if (item.kind == item_frame && item.info.codec != codec_none)
-                codec_stats_add(stats, item.info);
+            else if (item.kind == item_frame && item.info.codec != codec_none) {
+                frame_info info = item.info;
+                info.crc = frame_crc(item.data, info);
+                codec_stats_add(stats, info);
+            }
             std::array<char, 160> text{};
             rate_mismatch(48000, item.type, item.info, text.data(), text.size());
         }

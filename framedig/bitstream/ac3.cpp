@@ -1,6 +1,5 @@
 // AC-3 and E-AC-3 (ATSC A/52): sync word 0x0B77; bsid up to 8 is AC-3, 11
-// to 16 E-AC-3. AC-3 carries two CRCs (crc1 over the first 5/8 of the frame,
-// crc2 over the rest), E-AC-3 one over the whole frame after the sync word.
+// to 16 E-AC-3; and their CRCs.
 #include "bitstream/codecs.h"
 
 #include <cstring>
@@ -77,12 +76,6 @@ long parse_ac3_frame(const std::uint8_t* p, std::size_t avail, frame_info& info)
     set_channels(meta, acmod, lfe);
     meta.dialnorm_db = dialnorm == 0 ? -31 : -static_cast<int>(dialnorm);
     meta.bsmod = static_cast<int>(bsmod);
-    if (avail >= length) {
-        const std::size_t words = length / 2;
-        const std::size_t five_eighths = 2 * ((words >> 1) + (words >> 3));
-        const bool good = crc16_8005(p + 2, five_eighths - 2) == 0 && crc16_8005(p + five_eighths, length - five_eighths) == 0;
-        info.crc = good ? crc_good : crc_bad;
-    }
     return static_cast<long>(length);
 }
 
@@ -182,8 +175,6 @@ long parse_eac3_frame(const std::uint8_t* p, std::size_t avail, bool complete, f
     meta.dialnorm_db = dialnorm == 0 ? -31 : -static_cast<int>(dialnorm);
     meta.bsmod = static_cast<int>(bsmod);
     meta.substreams = 1;
-    if (avail >= length)
-        info.crc = crc16_8005(p + 2, length - 2) == 0 ? crc_good : crc_bad;
     return static_cast<long>(length);
 }
 
@@ -203,4 +194,17 @@ long parse_ac3(const std::uint8_t* p, std::size_t avail, bool complete, frame_in
     if (bsid >= 11 && bsid <= 16)
         return parse_eac3_frame(p, avail, complete, info);
     return 0;
+}
+
+// AC-3's crc1 covers the words after the sync word up to 5/8 of the frame,
+// crc2 the rest; E-AC-3's one CRC covers the whole frame after the sync word.
+crc_state check_ac3_crc(const std::uint8_t* frame, const frame_info& info)
+{
+    const std::size_t length = info.length;
+    if (info.codec == codec_eac3)
+        return crc16_8005(frame + 2, length - 2) == 0 ? crc_good : crc_bad;
+    const std::size_t words = length / 2;
+    const std::size_t five_eighths = 2 * ((words >> 1) + (words >> 3));
+    const bool good = crc16_8005(frame + 2, five_eighths - 2) == 0 && crc16_8005(frame + five_eighths, length - five_eighths) == 0;
+    return good ? crc_good : crc_bad;
 }

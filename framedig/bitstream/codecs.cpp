@@ -10,11 +10,11 @@ namespace {
 // the first 16-bit word of its frames. TrueHD travels inside MAT frames
 // (type 22), which begin with their own start code.
 constexpr std::array<codec_family, 5> families = {{
-    {codec_ac3, "AC-3", parse_ac3, {1}, 0x0B77, 0xFFFF},
-    {codec_eac3, "E-AC-3", parse_ac3, {21}, 0x0B77, 0xFFFF},
-    {codec_dts, "DTS", parse_dts, {11, 12, 13, 17}, 0x7FFE, 0xFFFF},
-    {codec_truehd, "TrueHD", parse_truehd, {22}, 0x079E, 0xFFFF},
-    {codec_mpeg, "MPEG audio", parse_mpeg, {4, 5, 6, 8, 9}, 0xFFE0, 0xFFE0},
+    {codec_ac3, "AC-3", parse_ac3, check_ac3_crc, {1}, 0x0B77, 0xFFFF},
+    {codec_eac3, "E-AC-3", parse_ac3, check_ac3_crc, {21}, 0x0B77, 0xFFFF},
+    {codec_dts, "DTS", parse_dts, nullptr, {11, 12, 13, 17}, 0x7FFE, 0xFFFF},
+    {codec_truehd, "TrueHD", parse_truehd, nullptr, {22}, 0x079E, 0xFFFF},
+    {codec_mpeg, "MPEG audio", parse_mpeg, nullptr, {4, 5, 6, 8, 9}, 0xFFE0, 0xFFE0},
 }};
 
 struct mpeg_name {
@@ -28,18 +28,24 @@ constexpr std::array<mpeg_name, 9> mpeg_names = {{
     {25, 1, "MPEG-2.5 layer 1"}, {25, 2, "MPEG-2.5 layer 2"}, {25, 3, "MPEG-2.5 layer 3"},
 }};
 
-constexpr std::array<std::uint16_t, 256> make_crc_table()
+// Four tables for four bytes a step: table k holds what byte value i, k bytes
+// before the end of the step, adds to the register.
+using crc_tables = std::array<std::array<std::uint16_t, 256>, 4>;
+constexpr crc_tables make_crc_tables()
 {
-    std::array<std::uint16_t, 256> table{};
+    crc_tables t{};
     for (unsigned i = 0; i < 256; ++i) {
         unsigned crc = i << 8;
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc & 0x8000U) != 0 ? (crc << 1) ^ 0x8005U : crc << 1;
-        table[i] = static_cast<std::uint16_t>(crc);
+        t[0][i] = static_cast<std::uint16_t>(crc);
     }
-    return table;
+    for (std::size_t k = 1; k < t.size(); ++k)
+        for (unsigned i = 0; i < 256; ++i)
+            t[k][i] = static_cast<std::uint16_t>(((t[k - 1][i] << 8) & 0xFFFFU) ^ t[0][t[k - 1][i] >> 8]);
+    return t;
 }
-constexpr std::array<std::uint16_t, 256> crc_table = make_crc_table();
+constexpr crc_tables crc_table = make_crc_tables();
 
 // The keys in the order the reports give them.
 struct key_row {
@@ -88,6 +94,12 @@ const codec_family* family_of_codec(codec_id codec)
     return nullptr;
 }
 
+crc_state frame_crc(const std::uint8_t* frame, const frame_info& info)
+{
+    const codec_family* family = family_of_codec(info.codec);
+    return family != nullptr && family->crc != nullptr ? family->crc(frame, info) : crc_unchecked;
+}
+
 long parse_any(const std::uint8_t* p, std::size_t avail, bool complete, frame_info& info)
 {
     for (const codec_family& family : families) {
@@ -118,8 +130,13 @@ const char* frame_codec_name(const frame_info& info)
 std::uint16_t crc16_8005(const std::uint8_t* p, std::size_t n)
 {
     unsigned crc = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        crc = ((crc << 8) & 0xFFFFU) ^ crc_table[((crc >> 8) ^ p[i]) & 0xFFU];
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const unsigned top = crc ^ (static_cast<unsigned>(p[i]) << 8 | p[i + 1]);
+        crc = crc_table[3][top >> 8] ^ crc_table[2][top & 0xFFU] ^ crc_table[1][p[i + 2]] ^ crc_table[0][p[i + 3]];
+    }
+    for (; i < n; ++i)
+        crc = ((crc << 8) & 0xFFFFU) ^ crc_table[0][((crc >> 8) ^ p[i]) & 0xFFU];
     return static_cast<std::uint16_t>(crc);
 }
 

@@ -51,7 +51,7 @@ struct frame_info {
     int samples = 0;             // per channel
     bool has_metadata = false;   // TrueHD units without a major sync have none
     codec_metadata meta;
-    crc_state crc = crc_unchecked;
+    crc_state crc = crc_unchecked;  // set by whoever checks it (frame_crc)
     int mpeg_version = 0;        // 10 for MPEG-1, 20 for MPEG-2, 25 for MPEG-2.5
     bool eac3_independent = false;
     int eac3_substream = 0;
@@ -63,22 +63,27 @@ struct frame_info {
 // A parser reads the header at p, where avail bytes lie; complete says no
 // bytes follow them. It returns the frame's length and fills info, 0 when p
 // does not start a frame, or frame_needs_more when avail is too short to
-// tell and more may come. The CRCs are checked when the whole frame is there.
+// tell and more may come. A CRC check reads the whole frame that a parser
+// has described.
 inline constexpr long frame_needs_more = -1;
 using frame_parser = long (*)(const std::uint8_t* p, std::size_t avail, bool complete, frame_info& info);
+using frame_crc_check = crc_state (*)(const std::uint8_t* frame, const frame_info& info);
 
 long parse_ac3(const std::uint8_t* p, std::size_t avail, bool complete, frame_info& info);
 long parse_dts(const std::uint8_t* p, std::size_t avail, bool complete, frame_info& info);
 long parse_truehd(const std::uint8_t* p, std::size_t avail, bool complete, frame_info& info);
 long parse_mpeg(const std::uint8_t* p, std::size_t avail, bool complete, frame_info& info);
+crc_state check_ac3_crc(const std::uint8_t* frame, const frame_info& info);
 
-// One row per codec family: its name, its parser, the IEC 61937 data types
-// that carry it and the 16-bit words its frames begin with (for a payload
-// that arrived byte-swapped).
+// One row per codec family: its name, its parser and CRC check (null where
+// its frames carry none that is checked here), the IEC 61937 data types that
+// carry it and the 16-bit words its frames begin with (for a payload that
+// arrived byte-swapped).
 struct codec_family {
     codec_id codec;
     const char* name;
     frame_parser parse;
+    frame_crc_check crc;
     std::array<int, 6> burst_types;  // 0 ends the list
     std::uint16_t sync;
     std::uint16_t sync_mask;
@@ -86,6 +91,8 @@ struct codec_family {
 
 const codec_family* family_of_burst(int type);
 const codec_family* family_of_codec(codec_id codec);
+// The CRC state of a whole frame that a parser described.
+crc_state frame_crc(const std::uint8_t* frame, const frame_info& info);
 // The frame at p in any known codec (0 when none).
 long parse_any(const std::uint8_t* p, std::size_t avail, bool complete, frame_info& info);
 // The codec's name for one frame: "AC-3", "E-AC-3", "DTS", "DTS-HD",

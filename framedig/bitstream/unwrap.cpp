@@ -4,6 +4,7 @@
 #include "bitstream/bursts.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -20,6 +21,35 @@ std::uint32_t mode_value(std::uint32_t word, int mode)
 {
     const burst_mode& m = burst_modes[static_cast<std::size_t>(mode)];
     return (word >> m.shift) & ((1U << m.bits) - 1);
+}
+
+// The first word from `from` on that holds a Pa, and its mode; count when
+// none does. Stuffing between bursts is mostly zeros, which the first test
+// turns away.
+std::size_t find_pa(const std::uint8_t* words, std::size_t from, std::size_t count, int& mode)
+{
+    std::size_t i = from;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four words at a time while bits 20-27, where every Pa has ones, are all zero.
+        constexpr std::uint64_t top_bits = 0x0FF000000FF00000ULL;
+        for (; i + 4 <= count; i += 4) {
+            std::uint64_t a = 0;
+            std::uint64_t b = 0;
+            std::memcpy(&a, words + i * word_bytes, sizeof a);
+            std::memcpy(&b, words + (i + 2) * word_bytes, sizeof b);
+            if (((a | b) & top_bits) != 0)
+                break;
+        }
+    }
+    for (; i < count; ++i) {
+        const std::uint32_t w = load_word(words + i * word_bytes);
+        const std::uint32_t top = (w >> 20) & 0xFFU;
+        if (top != 0xF8 && top != 0x6F && top != 0x96)
+            continue;
+        if ((mode = burst_pa_mode(w)) >= 0)
+            return i;
+    }
+    return count;
 }
 
 // After Pd: how many payload words follow.
@@ -52,19 +82,18 @@ void advance(burst_unwrapper& u)
             }
             continue;
         }
-        const std::uint32_t w = word_at(u, u.pos);
         if (u.state == 0) {
-            // Most words start no burst: look for a Pa without leaving the loop.
-            while (u.pos < u.count && (u.mode = burst_pa_mode(word_at(u, u.pos))) < 0)
-                ++u.pos;
+            int mode = 0;
+            u.pos = find_pa(u.words, u.pos, u.count, mode);
             if (u.pos < u.count) {
+                u.mode = mode;
                 u.start = u.base + static_cast<long long>(u.pos);
                 u.state = 1;
                 ++u.pos;
             }
             continue;
         }
-        const std::uint32_t value = mode_value(w, u.mode);
+        const std::uint32_t value = mode_value(word_at(u, u.pos), u.mode);
         if (u.state == 1) {
             u.state = value == burst_modes[static_cast<std::size_t>(u.mode)].pb ? 2 : 0;
             if (u.state == 0)

@@ -92,6 +92,7 @@ bool reference_has(passthrough_run& run, passthrough& facts, long long n)
                 run.ref_done = true;
                 break;
             }
+            info.crc = frame_crc(run.ref_data, info);
             codec_stats_add(run.stats, info);
             run.ref_pending = true;
         }

@@ -213,6 +213,7 @@ TEST(CodecStats, MetadataChangesCrcsAndSubstreams)
     const auto info_of = [](const std::vector<std::uint8_t>& frame) {
         frame_info info;
         parse_ac3(frame.data(), frame.size(), true, info);
+        info.crc = frame_crc(frame.data(), info);
         return info;
     };
     codec_stats ac3_stats;
