@@ -130,6 +130,11 @@ struct burst_unwrapper {
 };
 
 bool unwrapper_init(burst_unwrapper& u);
+// The MAT frame in the payload: its TrueHD bytes kept for mat_next_unit.
+void mat_append(burst_unwrapper& u);
+// The next whole TrueHD unit of the MAT frames so far, copied to the payload
+// buffer, with the burst its first byte came in; false when there is none yet.
+bool mat_next_unit(burst_unwrapper& u, long long& word, std::size_t& length);
 // Hands the unwrapper the next chunk of subframe words; it keeps a pointer
 // until unwrap_next has returned false.
 void unwrap_feed(burst_unwrapper& u, const std::uint8_t* words, std::size_t count);

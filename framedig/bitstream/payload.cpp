@@ -1,25 +1,12 @@
 // Burst payloads as bytes: words unpacked by their mode, byte-swapped
-// payloads recognised and undone, and MAT frames stripped of their codes.
+// payloads recognised and undone.
 #include "bitstream/bursts.h"
 
 #include <cstring>
 
 namespace {
 
-// The codes a MAT frame carries at its start, in its middle and at its end.
-constexpr std::array<std::uint8_t, 20> mat_start = {0x07, 0x9E, 0x00, 0x03, 0x84, 0x01, 0x01, 0x01, 0x80, 0x00,
-                                                    0x56, 0xA5, 0x3B, 0xF4, 0x81, 0x83, 0x49, 0x80, 0x77, 0xE0};
-constexpr std::array<std::uint8_t, 12> mat_middle = {0xC3, 0xC1, 0x42, 0x49, 0x3B, 0xFA, 0x82, 0x83, 0x49, 0x80, 0x77, 0xE0};
-constexpr std::array<std::uint8_t, 16> mat_end = {0xC3, 0xC2, 0xC0, 0xC4, 0x00, 0x00, 0x00, 0x00,
-                                                  0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x97, 0x11};
-constexpr std::size_t mat_middle_at = 30708;
-constexpr std::size_t mat_end_at = mat_payload_bytes - mat_end.size();
 constexpr std::size_t sync_search_bytes = 16;
-
-template <std::size_t N> bool code_at(const std::uint8_t* p, const std::array<std::uint8_t, N>& code)
-{
-    return std::memcmp(p, code.data(), N) == 0;
-}
 
 bool sync_at(const codec_family& family, std::uint16_t word)
 {
@@ -81,16 +68,4 @@ bool payload_swapped(const codec_family& family, const std::uint8_t* p, std::siz
             return true;
     }
     return false;
-}
-
-std::size_t mat_content(const std::uint8_t* payload, std::size_t n, std::uint8_t* out)
-{
-    if (n != mat_payload_bytes || !code_at(payload, mat_start) || !code_at(payload + mat_middle_at, mat_middle) ||
-        !code_at(payload + mat_end_at, mat_end))
-        return 0;
-    const std::size_t first = mat_middle_at - mat_start.size();
-    std::memcpy(out, payload + mat_start.size(), first);
-    const std::size_t second = mat_end_at - mat_middle_at - mat_middle.size();
-    std::memcpy(out + first, payload + mat_middle_at + mat_middle.size(), second);
-    return first + second;
 }

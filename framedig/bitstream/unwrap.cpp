@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr std::size_t max_payload_words = max_payload_bytes / 2;
 constexpr std::size_t sync_search_bytes = 16;
 
 std::uint32_t word_at(const burst_unwrapper& u, std::size_t i)
@@ -56,10 +55,11 @@ std::size_t find_pa(const std::uint8_t* words, std::size_t from, std::size_t cou
 void begin_payload(burst_unwrapper& u)
 {
     const int type = static_cast<int>(u.pc & burst_type_mask);
-    const std::size_t bits = burst_length_in_bytes(type) ? std::size_t{u.pd} * 8 : u.pd;
+    // A 20- or 24-bit Pd can claim more than any payload holds: what is past the buffer is not kept.
+    const std::size_t bits = std::min(burst_length_in_bytes(type) ? std::size_t{u.pd} * 8 : std::size_t{u.pd}, max_payload_bytes * 8);
     const auto word_bits = static_cast<std::size_t>(burst_modes[static_cast<std::size_t>(u.mode)].bits);
-    u.want_words = std::min((bits + word_bits - 1) / word_bits, max_payload_words);
-    u.payload_bytes = std::min((bits + 7) / 8, u.want_words * word_bits / 8);
+    u.want_words = (bits + word_bits - 1) / word_bits;
+    u.payload_bytes = (bits + 7) / 8;
     u.have_words = 0;
     u.state = 4;
 }
@@ -126,55 +126,21 @@ void fill_item(const burst_unwrapper& u, burst_item& item, burst_item_kind kind,
     item.swapped = u.swapped;
 }
 
-// The next TrueHD unit of the MAT bytes: padding (zero words) skipped, a
-// unit that does not parse skipped two bytes at a time until one does.
-bool next_mat_unit(burst_unwrapper& u, burst_item& item)
-{
-    std::size_t at = 0;
-    bool found = false;
-    long length = 0;
-    while (!found && u.mat_len - at >= 4) {
-        if (u.mat[at] == 0 && u.mat[at + 1] == 0) {
-            at += 2;
-            continue;
-        }
-        frame_info tried = u.mat_info;
-        length = parse_truehd(u.mat.get() + at, u.mat_len - at, false, tried);
-        if (length == frame_needs_more || (length > 0 && static_cast<std::size_t>(length) > u.mat_len - at))
-            break;
-        if (length > 0) {
-            u.mat_info = tried;
-            found = true;
-        } else {
-            at += 2;
-        }
-    }
-    if (found) {
-        fill_item(u, item, item_frame, at < u.mat_new ? u.mat_word : u.start);
-        item.info = u.mat_info;
-        // The unit is copied out so that the buffer can move on.
-        std::memcpy(u.payload.get(), u.mat.get() + at, static_cast<std::size_t>(length));
-        item.data = u.payload.get();
-        item.length = static_cast<std::size_t>(length);
-        at += item.length;
-    }
-    std::memmove(u.mat.get(), u.mat.get() + at, u.mat_len - at);
-    u.mat_len -= at;
-    if (at >= u.mat_new) {
-        u.mat_new = 0;
-        u.mat_word = u.start;
-    } else {
-        u.mat_new -= at;
-    }
-    return found;
-}
-
 // The next codec frame of the whole payload, from u.split on.
 bool next_frame(burst_unwrapper& u, burst_item& item)
 {
     const int type = static_cast<int>(u.pc & burst_type_mask);
-    if (type == burst_type_mat)
-        return next_mat_unit(u, item);
+    if (type == burst_type_mat) {
+        long long word = 0;
+        std::size_t length = 0;
+        if (!mat_next_unit(u, word, length))
+            return false;
+        fill_item(u, item, item_frame, word);
+        item.info = u.mat_info;
+        item.data = u.payload.get();
+        item.length = length;
+        return true;
+    }
     if (u.split >= u.payload_bytes || type == burst_type_null || type == burst_type_pause)
         return false;
     const std::uint8_t* p = u.payload.get() + u.split;
@@ -207,12 +173,7 @@ void prepare_payload(burst_unwrapper& u)
     if (u.swapped)
         swap_bytes16(u.payload.get(), u.payload_bytes);
     if (type == burst_type_mat) {
-        if (u.mat_len + u.payload_bytes > mat_buffer_bytes)
-            u.mat_len = 0;  // bytes that never made a unit
-        if (u.mat_len == 0)
-            u.mat_word = u.start;
-        u.mat_new = u.mat_len;
-        u.mat_len += mat_content(u.payload.get(), u.payload_bytes, u.mat.get() + u.mat_len);
+        mat_append(u);
         return;
     }
     if (type == burst_type_dts_hd) {
@@ -232,7 +193,7 @@ void prepare_payload(burst_unwrapper& u)
 
 bool unwrapper_init(burst_unwrapper& u)
 {
-    u.words_in = zeroed_array<std::uint8_t>(max_payload_words * word_bytes);
+    u.words_in = zeroed_array<std::uint8_t>(max_payload_bytes / 2 * word_bytes);  // 16-bit words are the most
     u.payload = zeroed_array<std::uint8_t>(max_payload_bytes);
     u.mat = zeroed_array<std::uint8_t>(mat_buffer_bytes);
     return u.words_in && u.payload && u.mat;

@@ -115,6 +115,9 @@ struct passthrough_run {
 
 bool reference_has(passthrough_run& run, passthrough& facts, long long n);
 bool capture_has(passthrough_run& run, passthrough& facts, long long n);
+// Reference frame j and capture frame m are the first pair that matches;
+// false when none does.
+bool align_passthrough(passthrough_run& run, passthrough& facts, long long& j, long long& m);
 void match_passthrough(passthrough_run& run, passthrough& facts);
 
 // Compares the capture with the reference, whatever it holds: a compressed

@@ -1,11 +1,10 @@
-// Matching the capture's codec frames with the reference's, in order. The
-// first capture frame found among the reference's first frames (or, when
-// none is, the first reference frame found among the capture's first ones)
-// aligns the two; from there each capture frame is the expected reference
-// frame (matched), one matched shortly before (repeated), or one further on
-// (the frames between are missing). Frames that match nothing are settled
-// at the next match: as many as the reference frames skipped there took
-// their place (corrupted), the rest were sent besides (extra).
+// Matching the capture's codec frames with the reference's, in order, from
+// where passthrough_align.cpp aligned them: each capture frame is the
+// expected reference frame (matched), one matched shortly before
+// (repeated), or one further on (the frames between are missing). Frames
+// that match nothing are settled at the next match: as many as the
+// reference frames skipped there took their place (corrupted), the rest were
+// sent besides (extra).
 #include "compare/passthrough.h"
 
 #include <algorithm>
@@ -28,66 +27,6 @@ struct match_state {
     long long swapped_codec = -1;
     long long swapped_capture = -1;
 };
-
-struct key_index {
-    std::uint64_t key;
-    long long frame;
-};
-
-bool find_in_reference(passthrough_run& run, passthrough& facts, long long q, long long& j)
-{
-    for (long long r = run.ref.first;; ++r) {
-        if (r >= run.ref.end && !reference_has(run, facts, r))
-            return false;
-        if (frames_same(run.ref, r, run.cap, q)) {
-            j = r;
-            return true;
-        }
-    }
-}
-
-// The capture's first frames matched none of the reference's first ones: the
-// capture may have begun later in it, so the reference streams past them.
-bool slide_reference(passthrough_run& run, passthrough& facts, long long& j, long long& m)
-{
-    const auto held = static_cast<std::size_t>(run.cap.end - run.cap.first);
-    const auto keys = zeroed_array<key_index>(held);
-    if (!keys)
-        return false;
-    for (std::size_t k = 0; k < held; ++k) {
-        const long long frame = run.cap.first + static_cast<long long>(k);
-        keys[k] = {ring_at(run.cap, frame).key, frame};
-    }
-    const auto before = [](const key_index& a, const key_index& b) { return a.key < b.key || (a.key == b.key && a.frame < b.frame); };
-    std::sort(keys.get(), keys.get() + held, before);
-    for (long long r = run.ref.end;; ++r) {
-        run.keep_ref_from = r - behind_frames;
-        if (!reference_has(run, facts, r))
-            return false;
-        const key_index probe{ring_at(run.ref, r).key, LLONG_MIN};
-        for (const key_index* k = std::lower_bound(keys.get(), keys.get() + held, probe, before);
-             k < keys.get() + held && k->key == probe.key; ++k) {
-            if (frames_same(run.ref, r, run.cap, k->frame)) {
-                j = r;
-                m = k->frame;
-                return true;
-            }
-        }
-    }
-}
-
-bool align(passthrough_run& run, passthrough& facts, long long& j, long long& m)
-{
-    run.keep_ref_from = 0;
-    run.keep_cap_from = 0;
-    for (long long q = 0; capture_has(run, facts, q); ++q) {
-        if (find_in_reference(run, facts, q, j)) {
-            m = q;
-            return true;
-        }
-    }
-    return run.cap.end > run.cap.first && slide_reference(run, facts, j, m);
-}
 
 // Capture frames just before the first match that have the length of the
 // reference frames just before it took their place; the reference frames
@@ -247,7 +186,7 @@ void match_passthrough(passthrough_run& run, passthrough& facts)
     long long j = 0;
     long long m = 0;
     match_state st;
-    if (!align(run, facts, j, m)) {
+    if (!align_passthrough(run, facts, j, m)) {
         run.keep_cap_from = LLONG_MAX;
         while (!run.cap_done)
             capture_has(run, facts, run.cap.end);

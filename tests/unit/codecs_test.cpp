@@ -1,6 +1,5 @@
-// The codec parsers, burst payloads and the unwrapper, on frames and
-// captures built bit by bit (frames.h).
-#include "bitstream/bursts.h"
+// The codec parsers on frames built bit by bit (frames.h): lengths,
+// metadata, CRCs, and what is no frame.
 #include "frames.h"
 
 #include <gtest/gtest.h>
@@ -320,92 +319,6 @@ TEST(Mpeg, HeaderTable)
                                                   {0xFF, 0xFD, 0xE4, 0x06}}) {                       // reserved emphasis
         frame_info info;
         EXPECT_EQ(parse_mpeg(bad.data(), bad.size(), true, info), 0) << int{bad[1]} << " " << int{bad[2]};
-    }
-}
-
-TEST(Payload, WordsToBytesInEachMode)
-{
-    struct {
-        const char* name;
-        int mode;
-        std::vector<std::uint32_t> words;
-        std::vector<std::uint8_t> bytes;
-    } const cases[] = {
-        {"16-bit: bits 12-27, high byte first", 0, {0x0ABCD000, 0x01234FFF}, {0xAB, 0xCD, 0x12, 0x34}},
-        {"24-bit: bits 4-27", 2, {0x0ABCDEF0, 0x01234560}, {0xAB, 0xCD, 0xEF, 0x12, 0x34, 0x56}},
-        {"20-bit: two words make five bytes", 1, {0x0ABCDE00, 0x01234500}, {0xAB, 0xCD, 0xE1, 0x23, 0x45}},
-        {"20-bit: an odd word leaves half a byte", 1, {0x0ABCDE00}, {0xAB, 0xCD, 0xE0}},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::uint8_t> capture;
-        for (const std::uint32_t w : c.words)
-            put_value(capture, w, 0);
-        std::vector<std::uint8_t> out(c.words.size() * 3, 0xEE);
-        out.resize(unpack_payload(capture.data(), c.words.size(), c.mode, out.data()));
-        EXPECT_EQ(out, c.bytes) << c.name;
-    }
-}
-
-TEST(Payload, SwappedSyncWords)
-{
-    struct {
-        const char* name;
-        std::vector<std::uint8_t> start;
-        codec_id codec;
-        bool swapped;
-    } const cases[] = {
-        {"AC-3 as sent", {0x0B, 0x77, 0x12, 0x34}, codec_ac3, false},
-        {"AC-3 swapped", {0x77, 0x0B, 0x34, 0x12}, codec_ac3, true},
-        {"DTS behind a DTS-HD header, swapped", {1, 0, 0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0x5C, 0x07, 0xFE, 0x7F, 0x01, 0x80}, codec_dts, true},
-        {"MPEG as sent", {0xFF, 0xFD, 0xE4, 0x04}, codec_mpeg, false},
-        {"MPEG swapped", {0xFD, 0xFF, 0x04, 0xE4}, codec_mpeg, true},
-        {"MAT start code swapped", {0x9E, 0x07, 0x03, 0x00}, codec_truehd, true},
-        {"no sync at all", {0x00, 0x00, 0x12, 0x34}, codec_ac3, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(payload_swapped(*family_of_codec(c.codec), c.start.data(), c.start.size()), c.swapped) << c.name;
-    std::vector<std::uint8_t> odd = {1, 2, 3, 4, 5};
-    swap_bytes16(odd.data(), odd.size());
-    EXPECT_EQ(odd, (std::vector<std::uint8_t>{2, 1, 4, 3, 5}));
-}
-
-TEST(Payload, MatCodesAreTakenOut)
-{
-    std::vector<std::uint8_t> payload(mat_payload_bytes, 0x55);
-    const std::vector<std::uint8_t> start = {0x07, 0x9E, 0x00, 0x03, 0x84, 0x01, 0x01, 0x01, 0x80, 0x00,
-                                             0x56, 0xA5, 0x3B, 0xF4, 0x81, 0x83, 0x49, 0x80, 0x77, 0xE0};
-    const std::vector<std::uint8_t> middle = {0xC3, 0xC1, 0x42, 0x49, 0x3B, 0xFA, 0x82, 0x83, 0x49, 0x80, 0x77, 0xE0};
-    const std::vector<std::uint8_t> end = {0xC3, 0xC2, 0xC0, 0xC4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x97, 0x11};
-    std::copy(start.begin(), start.end(), payload.begin());
-    std::copy(middle.begin(), middle.end(), payload.begin() + 30708);
-    std::copy(end.begin(), end.end(), payload.end() - 16);
-    payload[20] = 0xA1;
-    payload[30720] = 0xB2;
-    payload[61407] = 0xC3;
-    std::vector<std::uint8_t> out(mat_payload_bytes);
-    ASSERT_EQ(mat_content(payload.data(), payload.size(), out.data()), mat_payload_bytes - 48);
-    EXPECT_EQ(out[0], 0xA1);
-    EXPECT_EQ(out[30708 - 20], 0xB2) << "the bytes after the middle code follow those before it";
-    EXPECT_EQ(out[mat_payload_bytes - 49], 0xC3);
-    payload[30708] = 0;
-    EXPECT_EQ(mat_content(payload.data(), payload.size(), out.data()), 0U) << "a middle code out of place";
-}
-
-TEST(Bursts, LengthUnitsAndPeriods)
-{
-    struct {
-        int type;
-        unsigned pc;
-        bool bytes;
-        long long period;
-    } const cases[] = {
-        {1, 1, false, 1536},      {21, 21, true, 6144},      {22, 22, true, 15360}, {11, 11, false, 512},
-        {13, 13, false, 2048},    {17, 0x0411, true, 8192},  {17, 0x0011, true, 512}, {4, 4, false, 384},
-        {5, 5, false, 1152},      {3, 3, false, 0},          {30, 30, false, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(burst_length_in_bytes(c.type), c.bytes) << c.type;
-        EXPECT_EQ(burst_period_frames(c.type, c.pc), c.period) << c.type << " " << c.pc;
     }
 }
 
