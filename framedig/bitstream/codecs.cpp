@@ -40,9 +40,12 @@ constexpr crc_tables make_crc_tables()
             crc = (crc & 0x8000U) != 0 ? (crc << 1) ^ 0x8005U : crc << 1;
         t[0][i] = static_cast<std::uint16_t>(crc);
     }
-    for (std::size_t k = 1; k < t.size(); ++k)
-        for (unsigned i = 0; i < 256; ++i)
-            t[k][i] = static_cast<std::uint16_t>(((t[k - 1][i] << 8) & 0xFFFFU) ^ t[0][t[k - 1][i] >> 8]);
+    for (std::size_t k = 1; k < t.size(); ++k) {
+        for (unsigned i = 0; i < 256; ++i) {
+            const unsigned before = t[k - 1][i];
+            t[k][i] = static_cast<std::uint16_t>(((before << 8) & 0xFFFFU) ^ t[0][before >> 8]);
+        }
+    }
     return t;
 }
 constexpr crc_tables crc_table = make_crc_tables();
@@ -186,10 +189,33 @@ void write_metadata_json(std::FILE* out, const codec_metadata& meta)
 
 namespace {
 
-void append_piece(char* text, std::size_t size, std::size_t& used, const char* piece)
+// One key's piece of the text; empty when it says nothing worth a word.
+void metadata_piece(const codec_metadata& meta, metadata_key key, char* piece, std::size_t size)
 {
-    if (used < size)
-        used += static_cast<std::size_t>(std::snprintf(text + used, size - used, "%s%s", used > 0 ? ", " : "", piece));
+    piece[0] = '\0';
+    switch (key) {
+    case key_layer: std::snprintf(piece, size, "layer %d", meta.layer); break;
+    case key_sample_rate: std::snprintf(piece, size, "%d Hz", meta.sample_rate_hz); break;
+    case key_bitrate:
+        if (meta.bitrate_bps % 1000 == 0 && meta.bitrate_bps != 0)
+            std::snprintf(piece, size, "%lld kbps", meta.bitrate_bps / 1000);
+        else if (meta.bitrate_bps != 0)
+            std::snprintf(piece, size, "%lld.%lld kbps", meta.bitrate_bps / 1000, meta.bitrate_bps % 1000 / 100);
+        break;
+    case key_acmod: std::snprintf(piece, size, "%s%s", meta.acmod.data(), meta.lfe ? " + LFE" : ""); break;
+    case key_lfe:
+        if (meta.lfe && (meta.keys & key_acmod) == 0)
+            std::snprintf(piece, size, "LFE");
+        break;
+    case key_channels: std::snprintf(piece, size, "%d channels", meta.channels); break;
+    case key_dialnorm: std::snprintf(piece, size, "dialnorm %d dB", meta.dialnorm_db); break;
+    case key_bsmod: std::snprintf(piece, size, "bsmod %d", meta.bsmod); break;
+    case key_substreams: std::snprintf(piece, size, "%d substreams", meta.substreams); break;
+    case key_hd:
+        if (meta.hd)
+            std::snprintf(piece, size, "extension substream");
+        break;
+    }
 }
 
 } // namespace
@@ -198,45 +224,12 @@ void append_piece(char* text, std::size_t size, std::size_t& used, const char* p
 void metadata_text(const codec_metadata& meta, char* text, std::size_t size)
 {
     std::size_t used = 0;
-    std::array<char, 48> piece{};
     text[0] = '\0';
-    if ((meta.keys & key_layer) != 0) {
-        std::snprintf(piece.data(), piece.size(), "layer %d", meta.layer);
-        append_piece(text, size, used, piece.data());
+    for (const key_row& row : key_rows) {
+        std::array<char, 48> piece{};
+        if ((meta.keys & row.key) != 0)
+            metadata_piece(meta, row.key, piece.data(), piece.size());
+        if (piece[0] != '\0' && used < size)
+            used += static_cast<std::size_t>(std::snprintf(text + used, size - used, "%s%s", used > 0 ? ", " : "", piece.data()));
     }
-    if ((meta.keys & key_sample_rate) != 0) {
-        std::snprintf(piece.data(), piece.size(), "%d Hz", meta.sample_rate_hz);
-        append_piece(text, size, used, piece.data());
-    }
-    if ((meta.keys & key_bitrate) != 0 && meta.bitrate_bps != 0) {
-        if (meta.bitrate_bps % 1000 == 0)
-            std::snprintf(piece.data(), piece.size(), "%lld kbps", meta.bitrate_bps / 1000);
-        else
-            std::snprintf(piece.data(), piece.size(), "%lld.%lld kbps", meta.bitrate_bps / 1000, meta.bitrate_bps % 1000 / 100);
-        append_piece(text, size, used, piece.data());
-    }
-    if ((meta.keys & key_acmod) != 0) {
-        std::snprintf(piece.data(), piece.size(), "%s%s", meta.acmod.data(), meta.lfe ? " + LFE" : "");
-        append_piece(text, size, used, piece.data());
-    } else if ((meta.keys & key_lfe) != 0 && meta.lfe) {
-        append_piece(text, size, used, "LFE");
-    }
-    if ((meta.keys & key_channels) != 0) {
-        std::snprintf(piece.data(), piece.size(), "%d channels", meta.channels);
-        append_piece(text, size, used, piece.data());
-    }
-    if ((meta.keys & key_dialnorm) != 0) {
-        std::snprintf(piece.data(), piece.size(), "dialnorm %d dB", meta.dialnorm_db);
-        append_piece(text, size, used, piece.data());
-    }
-    if ((meta.keys & key_bsmod) != 0) {
-        std::snprintf(piece.data(), piece.size(), "bsmod %d", meta.bsmod);
-        append_piece(text, size, used, piece.data());
-    }
-    if ((meta.keys & key_substreams) != 0) {
-        std::snprintf(piece.data(), piece.size(), "%d substreams", meta.substreams);
-        append_piece(text, size, used, piece.data());
-    }
-    if ((meta.keys & key_hd) != 0 && meta.hd)
-        append_piece(text, size, used, "extension substream");
 }
