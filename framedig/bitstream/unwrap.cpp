@@ -194,7 +194,7 @@ void prepare_payload(burst_unwrapper& u)
 bool unwrapper_init(burst_unwrapper& u)
 {
     u.words_in = zeroed_array<std::uint8_t>(max_payload_bytes / 2 * word_bytes);  // 16-bit words are the most
-    u.payload = zeroed_array<std::uint8_t>(max_payload_bytes);
+    u.payload = zeroed_array<std::uint8_t>(max_payload_bytes + word_bytes);  // the last word unpacked whole
     u.mat = zeroed_array<std::uint8_t>(mat_buffer_bytes);
     return u.words_in && u.payload && u.mat;
 }

@@ -50,7 +50,7 @@ void start_matching(passthrough_run& run, passthrough& facts, match_state& st, l
     st.first_length = ring_at(run.ref, j).length;
 }
 
-void matched(passthrough_run& run, passthrough& facts, match_state& st, long long r)
+void matched(const passthrough_run& run, passthrough& facts, match_state& st, long long r)
 {
     if (st.unmatched > 0)
         note_problem(facts, problem_extra, st.unmatched, r, st.pending_frame[0]);
@@ -90,7 +90,7 @@ void skipped(passthrough_run& run, passthrough& facts, match_state& st, long lon
                  ring_at(run.cap, st.q).capture_frame);
 }
 
-bool repeated(passthrough_run& run, passthrough& facts, match_state& st)
+bool repeated(const passthrough_run& run, passthrough& facts, match_state& st)
 {
     for (long long r = st.i - 1; r >= std::max(run.ref.first, st.i - behind_frames); --r) {
         if (frames_same(run.ref, r, run.cap, st.q)) {

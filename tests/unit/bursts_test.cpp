@@ -96,13 +96,9 @@ TEST(Bursts, LengthUnitsAndPeriods)
     }
 }
 
+// An item with its bytes copied, for they last only until the next one.
 struct item_copy {
-    burst_item_kind kind;
-    long long word;
-    int type;
-    int mode_bits;
-    bool swapped;
-    codec_id codec;
+    burst_item item;
     std::vector<std::uint8_t> bytes;
 };
 
@@ -116,8 +112,7 @@ std::vector<item_copy> unwrap_all(const std::vector<std::uint8_t>& capture, std:
         unwrap_feed(u, capture.data() + at * 4, std::min(feed_words, words - at));
         burst_item item;
         while (unwrap_next(u, item))
-            items.push_back({item.kind, item.word, item.type, item.mode_bits, item.swapped, item.info.codec,
-                             std::vector<std::uint8_t>(item.data, item.data + item.length)});
+            items.push_back({item, std::vector<std::uint8_t>(item.data, item.data + item.length)});
     }
     return items;
 }
@@ -133,12 +128,12 @@ TEST(Unwrap, BurstsAndTheirFramesWhateverTheChunks)
     for (const std::size_t feed : {std::size_t{1}, std::size_t{3}, std::size_t{1000}, std::size_t{100000}}) {
         const auto items = unwrap_all(capture, feed);
         ASSERT_EQ(items.size(), 4U) << feed;
-        EXPECT_EQ(items[0].kind, item_burst) << feed;
-        EXPECT_EQ(items[0].word, 1) << feed;
-        EXPECT_EQ(items[1].kind, item_frame) << feed;
-        EXPECT_EQ(items[1].codec, codec_ac3) << feed;
+        EXPECT_EQ(items[0].item.kind, item_burst) << feed;
+        EXPECT_EQ(items[0].item.word, 1) << feed;
+        EXPECT_EQ(items[1].item.kind, item_frame) << feed;
+        EXPECT_EQ(items[1].item.info.codec, codec_ac3) << feed;
         EXPECT_EQ(items[1].bytes, ac3) << feed;
-        EXPECT_EQ(items[3].word, 3073) << feed;
+        EXPECT_EQ(items[3].item.word, 3073) << feed;
         EXPECT_EQ(items[3].bytes, ac3) << feed;
     }
 }
@@ -183,13 +178,13 @@ TEST(Unwrap, TableOfBursts)
         put_burst(capture, c.type, c.payload, c.bytes, 8192);
         const auto items = unwrap_all(capture, 4096);
         ASSERT_EQ(items.size(), 1 + c.frames.size()) << c.name;
-        EXPECT_EQ(items[0].kind, item_burst) << c.name;
-        EXPECT_EQ(items[0].type, static_cast<int>(c.type)) << c.name;
+        EXPECT_EQ(items[0].item.kind, item_burst) << c.name;
+        EXPECT_EQ(items[0].item.type, static_cast<int>(c.type)) << c.name;
         for (std::size_t k = 0; k < c.frames.size(); ++k) {
-            EXPECT_EQ(items[k + 1].kind, item_frame) << c.name;
+            EXPECT_EQ(items[k + 1].item.kind, item_frame) << c.name;
             EXPECT_EQ(items[k + 1].bytes, c.frames[k]) << c.name << ", frame " << k;
-            EXPECT_EQ(items[k + 1].swapped, c.swapped) << c.name;
-            EXPECT_EQ(items[k + 1].codec, c.codec) << c.name;
+            EXPECT_EQ(items[k + 1].item.swapped, c.swapped) << c.name;
+            EXPECT_EQ(items[k + 1].item.info.codec, c.codec) << c.name;
         }
     }
 }
@@ -214,7 +209,7 @@ TEST(Unwrap, TwentyAndTwentyFourBitModes)
         put_value(capture, 0, m.shift);
         const auto items = unwrap_all(capture, 7);
         ASSERT_EQ(items.size(), 2U) << m.bits;
-        EXPECT_EQ(items[1].mode_bits, m.bits);
+        EXPECT_EQ(items[1].item.mode_bits, m.bits);
         EXPECT_EQ(items[1].bytes, ac3) << m.bits;
     }
 }
@@ -298,15 +293,15 @@ TEST(Unwrap, TrueHdUnitsAcrossCodesAndFrames)
     const auto items = unwrap_all(capture, 5000);
     std::vector<item_copy> frames;
     for (const auto& item : items)
-        if (item.kind == item_frame)
+        if (item.item.kind == item_frame)
             frames.push_back(item);
     ASSERT_EQ(frames.size(), units.size());
     for (std::size_t k = 0; k < units.size(); ++k) {
         EXPECT_EQ(frames[k].bytes, units[k].second) << "unit " << k;
-        EXPECT_EQ(frames[k].codec, codec_truehd) << "unit " << k;
+        EXPECT_EQ(frames[k].item.info.codec, codec_truehd) << "unit " << k;
     }
-    EXPECT_EQ(frames[3].word, 0) << "a unit begun in the first MAT frame belongs to its burst";
-    EXPECT_EQ(frames[4].word, 61440 / 2);
+    EXPECT_EQ(frames[3].item.word, 0) << "a unit begun in the first MAT frame belongs to its burst";
+    EXPECT_EQ(frames[4].item.word, 61440 / 2);
 }
 
 } // namespace

@@ -16,7 +16,8 @@ struct bit_writer {
                 bytes.push_back(0);
                 used = 0;
             }
-            bytes.back() = static_cast<std::uint8_t>(bytes.back() | (((value >> i) & 1U) << (7 - used)));
+            const unsigned bit = i < 32 ? (value >> i) & 1U : 0U;  // fields wider than the value lead with zeros
+            bytes.back() = static_cast<std::uint8_t>(bytes.back() | (bit << (7 - used)));
             ++used;
         }
     }
