@@ -84,7 +84,7 @@ void refill(stream_reader& r)
     std::memmove(r.buf.get(), r.buf.get() + r.start, r.end - r.start);
     r.end -= r.start;
     r.start = 0;
-    const std::size_t want = reader_buffer_bytes - r.end;
+    const std::size_t want = r.capacity - r.end;
     const std::size_t got = read_units(r.file, r.buf.get() + r.end, 1, want);
     r.end += got;
     r.eof = got < want;
@@ -186,8 +186,10 @@ bool open_reader(stream_reader& r, std::FILE* file, const std::uint8_t* head, st
     r.file = file;
     r.kind = kind;
     r.codec = codec;
-    r.buf = zeroed_array<std::uint8_t>(reader_buffer_bytes);
-    if (!r.buf || n > reader_buffer_bytes)
+    // A file read whole already needs no more room than it takes.
+    r.capacity = complete ? std::max<std::size_t>(n, 1) : reader_buffer_bytes;
+    r.buf = zeroed_array<std::uint8_t>(r.capacity);
+    if (!r.buf || n > r.capacity)
         return false;
     std::memcpy(r.buf.get(), head, n);
     r.start = offset;

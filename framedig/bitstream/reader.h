@@ -18,6 +18,7 @@ struct stream_reader {
     stream_kind kind = stream_unknown;
     codec_id codec = codec_none;
     heap_array<std::uint8_t> buf;
+    std::size_t capacity = 0;
     std::size_t start = 0;    // unread bytes are [start, end)
     std::size_t end = 0;
     bool eof = false;
