@@ -43,6 +43,7 @@ import json, sys
 d = json.load(open("report.json"))
 f = "|".join(d["findings"])
 assert eval(sys.argv[1]), sys.argv[1]
+assert d["reference"]["kind"] == "pcm"
 assert d["bit_exact"] == (d["findings"] == [])
 verdict = open("report.txt").readline()
 assert verdict.startswith("bit-exact: " if d["bit_exact"] else "not bit-exact: "), verdict
