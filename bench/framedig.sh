@@ -3,11 +3,13 @@
 # same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
 # Targets: PCM within 1.2x of cp, -v within 4x of cat, --analyze within 3x of
 # cat (on the generator's ramp and on a 1 kHz tone, whose zero crossings the
-# analysis follows), --reference within 3x of cat of both files, a capture
-# with every other frame corrupted within 5x of a bit-exact one; peak RSS
-# under 8 MiB, under 16 MiB for --reference. With valgrind installed,
-# callgrind also counts the analysis's instructions per word of each
-# (repeatable where times drift).
+# analysis follows), --reference within 3x of cat of both files (a PCM WAV
+# reference, and a compressed one: AC-3 that ffmpeg encoded, wrapped and
+# played through alsa-lib's iec958 plugin into a capture of the same length),
+# a capture with every other frame corrupted within 5x of a bit-exact one;
+# peak RSS under 8 MiB, under 16 MiB for --reference. With valgrind
+# installed, callgrind also counts the analysis's instructions per word of
+# each (repeatable where times drift). Needs ffmpeg and aplay.
 set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
@@ -32,7 +34,20 @@ period=$(awk 'BEGIN { for (n = 0; n < 48; n++) printf "%s%d", n ? "," : "", int(
 "$bin/mkstream" -w -c 2 -n $((frames - lead)) -L $lead -X > "$corrupted"
 cat "$ref" "$exact" "$corrupted" > /dev/null
 cat "$cap" "$tone" > /dev/null  # warm the page cache
+# A minute of AC-3 repeated to the capture's length: a film's track.
+seconds=$((mib * 1024 * 1024 / 8 / 48000))
+ffmpeg -hide_banner -loglevel error -f lavfi -i "anoisesrc=color=pink:duration=60:sample_rate=48000:seed=3" \
+    -ac 2 -c:a ac3 -b:a 448k "$work/minute.ac3"
+ac3=$work/reference.ac3
+for _ in $(seq $(((seconds + 59) / 60))); do cat "$work/minute.ac3"; done > "$ac3"
+ffmpeg -hide_banner -loglevel error -i "$ac3" -c copy -f spdif "$work/reference.spdif"
+"$(dirname "$0")/../tests/support/iec958-encode.sh" "$work/passthrough.iec" '0x06 0x82 0x00 0x02' \
+    -t raw -f S16_LE -r 48000 -c 2 "$work/reference.spdif"
+rm -f "$work/reference.spdif" "$work/minute.ac3"
+pcap=$work/passthrough.iec
+cat "$ac3" "$pcap" > /dev/null
 echo "capture: $mib MiB, 2 channels (reference: the same samples as 24-bit PCM); best and median of $runs runs, interleaved"
+echo "passthrough: $(($(stat -c %s "$pcap") / 1048576)) MiB capture of $(($(stat -c %s "$ac3") / 1048576)) MiB of 448 kbps AC-3"
 
 # Wall time of one run in seconds. Outputs are removed and dirty pages written
 # back first, so no run pays for another's writes.
@@ -46,7 +61,7 @@ one() {
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat catboth pcm24 pcm16 validity status analyze tone reference corrupted)
+names=(cp cat catboth pcm24 pcm16 validity status analyze tone reference corrupted catpass passthrough)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
@@ -60,6 +75,8 @@ for _ in $(seq $runs); do
     times[tone]+=" $(one "$bin/framedig" -w --analyze -i "$tone" -o "$work/out.txt")"
     times[reference]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$exact" -o "$work/out.txt")"
     times[corrupted]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")"
+    times[catpass]+=" $(one sh -c "cat '$pcap' '$ac3' > /dev/null")"
+    times[passthrough]+=" $(one "$bin/framedig" --reference "$ac3" -i "$pcap" -o "$work/out.txt")"
 done
 
 declare -A best median
@@ -78,15 +95,18 @@ ratio "--analyze / cat" analyze cat 3
 ratio "--analyze tone / cat" tone cat 3
 ratio "--reference / cat both" reference catboth 3
 ratio "every other corrupted / bit-exact" corrupted reference 5
+ratio "passthrough / cat both" passthrough catpass 3
 
 peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
-printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s and %s corrupted (target under 8192, 16384)\n' \
+printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s and %s corrupted, passthrough %s (target under 8192, 16384)\n' \
     "$(peak "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")" \
     "$(peak "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --reference "$ref" -i "$exact" -o "$work/out.txt")" \
-    "$(peak "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")"
+    "$(peak "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")" \
+    "$(peak "$bin/framedig" --reference "$ac3" -i "$pcap" -o "$work/out.txt")"
+grep -q '^bit-exact passthrough: ' "$work/out.txt" || { echo "the passthrough was not bit-exact:" >&2; head -n 3 "$work/out.txt" >&2; exit 1; }
 
 # Instructions of the analysis for a capture of n words of the ramp or the tone.
 instructions() {

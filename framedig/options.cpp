@@ -42,9 +42,9 @@ constexpr char usage_text[] =
     "-s,--status    abstract the status bit. It can not use together with -v\n"
     "-w,--wav       source file is wav file\n"
     "-c,--channel   channel nunbers in source file\n"
-    "   --analyze   report status, blocks, parity, validity and bursts; -c is optional\n"
+    "   --analyze   report status, blocks, parity, validity, bursts and signal; -c is optional\n"
     "   --json      write the --analyze or --reference report as JSON\n"
-    "   --reference compare the capture with this WAV file, the one that was played\n"
+    "   --reference compare the capture with the file that was played: a WAV file or a compressed stream\n"
     "\n";
 
 // A decimal number as strtol reads it into 64 bits (no error reported), cut

@@ -1,12 +1,46 @@
-// The comparison with a reference: the reference is opened and checked
-// before any output exists, then the comparison that suits what it holds
-// runs (today PCM samples from a WAV file): the capture's layout from its
-// preamble codes, the alignment, the frame by frame comparison, a report.
+// The comparison with a reference: the reference is opened, recognised by
+// its content and checked before any output exists, then the comparison that
+// suits what it holds runs. For PCM samples from a WAV file: the capture's
+// layout from its preamble codes, the alignment, the frame by frame
+// comparison, a report; for a compressed stream see passthrough.cpp.
 #include "compare/compare.h"
+#include "compare/passthrough.h"
 
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace {
+
+ssize_t replay_read(void* cookie, char* buf, std::size_t size)
+{
+    auto* state = static_cast<replay_state*>(cookie);
+    if (state->pos < state->size) {
+        const std::size_t n = std::min(size, state->size - state->pos);
+        std::memcpy(buf, state->head + state->pos, n);
+        state->pos += n;
+        return static_cast<ssize_t>(n);
+    }
+    const std::size_t n = std::fread(buf, 1, size, state->rest);
+    return n == 0 && std::ferror(state->rest) != 0 ? -1 : static_cast<ssize_t>(n);
+}
+
+// The WAV reader reads from the file's start: the file itself, rewound, or
+// for a pipe the bytes recognition read and then the rest.
+bool rewind_samples(reference_file& reference)
+{
+    if (std::fseek(reference.file.get(), 0, SEEK_SET) == 0) {
+        reference.samples = reference.file.get();
+        return true;
+    }
+    reference.replay = {reference.head.get(), reference.head_size, 0, reference.file.get()};
+    const cookie_io_functions_t io{replay_read, nullptr, nullptr, nullptr};
+    reference.replay_file.reset(fopencookie(&reference.replay, "rb", io));
+    reference.samples = reference.replay_file.get();
+    return reference.samples != nullptr;
+}
 
 int compare_pcm(std::FILE* in, std::FILE* out, bool wav, int channels, bool channels_given, reference_file& reference,
                 bool json)
@@ -35,7 +69,7 @@ int compare_pcm(std::FILE* in, std::FILE* out, bool wav, int channels, bool chan
         return 1;
     }
     ref.data_bytes = format.data_bytes;
-    if (!cap.io || !open_stream(ref, reference.file.get(), false, format.channels, static_cast<std::size_t>(format.bits / 8),
+    if (!cap.io || !open_stream(ref, reference.samples, false, format.channels, static_cast<std::size_t>(format.bits / 8),
                                 facts->precision) ||
         !open_stream(cap, in, true, format.channels, word_bytes, facts->precision)) {
         std::puts("Failed to allocate memory for the comparison.");
@@ -43,7 +77,7 @@ int compare_pcm(std::FILE* in, std::FILE* out, bool wav, int channels, bool chan
     }
     start_capture(cap, layout);
     facts->capture_non_audio = layout.non_audio;
-    if (!fill_to(ref, 0) && std::ferror(reference.file.get()) == 0) {
+    if (!fill_to(ref, 0) && std::ferror(reference.samples) == 0) {
         std::puts("Reference file error: the data chunk holds no frames.");
         return 1;
     }
@@ -52,7 +86,7 @@ int compare_pcm(std::FILE* in, std::FILE* out, bool wav, int channels, bool chan
     compare_streams(*facts, ref, cap, relation);
     if (input_result(in) != 0)
         return 1;
-    if (std::ferror(reference.file.get()) != 0) {
+    if (std::ferror(reference.samples) != 0) {
         std::puts("Reference file error: read error.");
         return 1;
     }
@@ -79,7 +113,33 @@ bool open_reference_file(reference_file& reference, const char* path)
 
 bool check_reference(reference_file& reference)
 {
-    if (const char* wrong = read_wav_header(reference.file.get(), reference.format); wrong != nullptr) {
+    reference.head = zeroed_array<std::uint8_t>(recognise_bytes);
+    if (!reference.head) {
+        std::puts("Failed to allocate memory for the comparison.");
+        return false;
+    }
+    reference.head_size = read_units(reference.file.get(), reference.head.get(), 1, recognise_bytes);
+    if (std::ferror(reference.file.get()) != 0) {
+        std::puts("Reference file error: read error.");
+        return false;
+    }
+    reference.whole = reference.head_size < recognise_bytes;
+    reference.stream = recognise_stream(reference.head.get(), reference.head_size, reference.whole, reference.codec,
+                                        reference.codec_offset);
+    if (reference.stream == stream_elementary || reference.stream == stream_iec61937) {
+        reference.kind = reference_kind::bitstream;
+        return true;
+    }
+    // A RIFF file that is no proper WAV file is left to the WAV reader to describe.
+    if (reference.stream == stream_unknown && !looks_like_riff(reference.head.get(), reference.head_size)) {
+        std::puts("Reference file error: neither a PCM WAV file nor a known bitstream.");
+        return false;
+    }
+    if (!rewind_samples(reference)) {
+        std::puts("Failed to allocate memory for the comparison.");
+        return false;
+    }
+    if (const char* wrong = read_wav_header(reference.samples, reference.format); wrong != nullptr) {
         std::printf("Reference file error: %s.\n", wrong);
         return false;
     }
@@ -96,6 +156,7 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
 {
     switch (reference.kind) {
     case reference_kind::pcm: return compare_pcm(in, out, wav, channels, channels_given, reference, json);
+    case reference_kind::bitstream: return compare_bitstream(in, out, wav, channels, channels_given, reference, json);
     }
     return 1;
 }

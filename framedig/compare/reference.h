@@ -2,6 +2,7 @@
 // the facts that one pass establishes and their two report writers.
 #pragma once
 
+#include "bitstream/reader.h"
 #include "iec958.h"
 
 #include <array>
@@ -24,15 +25,36 @@ const char* read_wav_header(std::FILE* in, wav_format& format);
 inline constexpr auto close_file = [](std::FILE* f) { std::fclose(f); };
 using file_handle = std::unique_ptr<std::FILE, std::remove_const_t<decltype(close_file)>>;
 
-// What the reference holds decides which comparison runs; today every
-// reference is a WAV file of PCM samples.
-enum class reference_kind { pcm };
+// What the reference holds decides which comparison runs: PCM samples from
+// a WAV file, or a compressed stream (elementary, or IEC 61937 bursts).
+enum class reference_kind { pcm, bitstream };
+
+// The bytes that recognition read from a reference that cannot be rewound
+// (a pipe), handed out again before the rest of it.
+struct replay_state {
+    const std::uint8_t* head = nullptr;
+    std::size_t size = 0;
+    std::size_t pos = 0;
+    std::FILE* rest = nullptr;
+};
 
 struct reference_file {
     file_handle file;
     const char* path = "";
     reference_kind kind = reference_kind::pcm;
     wav_format format;
+    // What recognition read from the start of the file, and what it found.
+    heap_array<std::uint8_t> head;
+    std::size_t head_size = 0;
+    bool whole = false;  // the head is the whole file
+    stream_kind stream = stream_unknown;
+    codec_id codec = codec_none;
+    std::size_t codec_offset = 0;
+    // What the PCM comparison reads: the file, or for a pipe a replay of
+    // the head and then the rest.
+    replay_state replay;
+    file_handle replay_file;
+    std::FILE* samples = nullptr;
 };
 
 // Opens the reference for reading; prints the message and returns false when it cannot.

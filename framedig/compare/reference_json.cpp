@@ -70,7 +70,7 @@ void write_reference_json(std::FILE* out, const comparison& facts)
     const wav_format& ref = facts.reference;
     std::fputs(R"({"reference":{"path":)", out);
     json_string(out, facts.reference_path);
-    std::fprintf(out, R"(,"channels":%d,"bits":%d,"frames":%lld},"compared_bits":%d,"offset_frames":)", ref.channels,
+    std::fprintf(out, R"(,"kind":"pcm","channels":%d,"bits":%d,"frames":%lld},"compared_bits":%d,"offset_frames":)", ref.channels,
                  ref.bits, ref.frames, facts.precision);
     json_number(out, facts.aligned, facts.offset);
     std::fprintf(out, R"(,"aligned_by":%s,"period_frames":)",

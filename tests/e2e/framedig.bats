@@ -34,9 +34,9 @@ check() {
             '-s,--status    abstract the status bit. It can not use together with -v' \
             '-w,--wav       source file is wav file' \
             '-c,--channel   channel nunbers in source file' \
-            '   --analyze   report status, blocks, parity, validity and bursts; -c is optional' \
+            '   --analyze   report status, blocks, parity, validity, bursts and signal; -c is optional' \
             '   --json      write the --analyze or --reference report as JSON' \
-            '   --reference compare the capture with this WAV file, the one that was played'
+            '   --reference compare the capture with the file that was played: a WAV file or a compressed stream'
         echo
     } > expected
     fd -h > help.txt

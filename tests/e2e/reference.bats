@@ -43,6 +43,7 @@ import json, sys
 d = json.load(open("report.json"))
 f = "|".join(d["findings"])
 assert eval(sys.argv[1]), sys.argv[1]
+assert d["reference"]["kind"] == "pcm"
 assert d["bit_exact"] == (d["findings"] == [])
 text = open("report.txt").read().splitlines()
 assert text[0].startswith("bit-exact: " if d["bit_exact"] else "not bit-exact: "), text[0]
@@ -86,6 +87,8 @@ files = {
     "truncated.wav": good[:30],
     "pastend.wav": good[:40] + struct.pack("<I", 10 ** 6) + good[44:],
     "text.wav": b"this is not audio at all\n",
+    "avi.wav": b"RIFF" + struct.pack("<I", 20) + b"AVI LIST" + bytes(12),
+    "nothing.wav": b"",
     "nodata.wav": riff(fmt(1, 16)),
     "empty.wav": riff(fmt(1, 16), b"data" + struct.pack("<I", 0)),
     "halfframe.wav": riff(fmt(1, 16), b"data" + struct.pack("<I", 2) + bytes(2)),
@@ -103,7 +106,9 @@ PY
             { printf 'framedig %s: status %s\n%s\n' "$args" "$status" "$output" >&2; return 1; }
     done <<'EOF'
 --reference missing.wav|1|Open reference file error, please check.
---reference text.wav --json|1|Reference file error: not a RIFF/WAVE file.
+--reference text.wav --json|1|Reference file error: neither a PCM WAV file nor a known bitstream.
+--reference nothing.wav|1|Reference file error: neither a PCM WAV file nor a known bitstream.
+--reference avi.wav|1|Reference file error: not a RIFF/WAVE file.
 --reference float.wav|1|Reference file error: floating-point samples; integer PCM of 16, 24 or 32 bits is needed.
 --reference 8bit.wav|1|Reference file error: 8-bit samples; integer PCM of 16, 24 or 32 bits is needed.
 --reference alaw.wav --json|1|Reference file error: A-law samples; integer PCM of 16, 24 or 32 bits is needed.
