@@ -21,7 +21,7 @@ LITERAL = r'"(?:[^"\\]|\\.)*"'
 FINDING = re.compile(r'snprintf\(\s*(?:lines\[n\+\+\]\.data\(\)|line(?:\.data\(\))?)\s*,\s*[\w.()]+\s*,\s*((?:'
                      + LITERAL + r'\s*)+)')
 MESSAGE = re.compile(LITERAL)
-MESSAGE_WORDS = re.compile(r'rror|[Ff]ailed|please|Unsurported|Invalid|Cannot|could not|must be')
+MESSAGE_WORDS = re.compile(r'rror|[Ff]ailed|please|Unsurported|Unsupported|Invalid|Cannot|could not|must be|file is')
 CONVERSION = re.compile(r'%[-+ #0-9.*]*(?:lld|ld|d|s|c|f|u|zu|x)')
 
 
@@ -34,7 +34,7 @@ def texts(source_dir):
             found.append((path, ''.join(re.findall(LITERAL, match.group(1))).replace('""', '')[1:-1]))
         for match in MESSAGE.finditer(code):
             text = match.group(0)[1:-1]
-            if MESSAGE_WORDS.search(text) and ' ' in text.strip() and not text[:1].isspace():
+            if MESSAGE_WORDS.search(text) and ' ' in text.strip() and not text[:1].isspace() and not text.startswith('-'):
                 found.append((path, text))
         if path.endswith('wav.cpp'):
             found += [(path, m.group(0)[1:-1]) for m in MESSAGE.finditer(code) if ' ' in m.group(0)[1:-1].strip()]
