@@ -79,10 +79,9 @@ fd() { $EMULATOR "$FRAMEDIG" "$@"; }
 run_table() {
     cat > rows
     python3 - "$EDITCAP" <<'PY'
-import importlib.util, sys, wave
-spec = importlib.util.spec_from_file_location("editcap", sys.argv[1])
-editcap = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(editcap)
+import os, sys, wave
+sys.path.insert(0, os.path.dirname(sys.argv[1]))
+import editcap
 for k, row in enumerate(open("rows").read().splitlines()):
     name, reference, capture, edits, want, check = row.split("|", 5)
     if edits:
