@@ -195,7 +195,6 @@ bool fast_block(pass_state& p, analysis& facts, const std::uint8_t* buf, std::si
         count_invalid(p, facts, block);
     if (l.odd)
         count_parity_errors(p, facts, block, first_frame);
-    p.pa_seen = p.pa_seen || l.sync;
     if (l.sync || p.bursts.state != 0)
         find_bursts(p, facts, block);
 

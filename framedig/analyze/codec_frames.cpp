@@ -89,15 +89,15 @@ void check_rates(analysis& facts, int status_rate)
 
 } // namespace
 
-void unwrap_words(pass_state& p, analysis& facts, const std::uint8_t* words, std::size_t count)
+void unwrap_words(pass_state& p, analysis& facts, const std::uint8_t* words, std::size_t count, bool pa)
 {
     burst_unwrapper& u = p.unwrapper;
-    const bool idle = u.state == 0 && !u.ready;
-    if (idle && !p.pa_seen) {
+    if (count == 0)
+        return;
+    if (u.state == 0 && !u.ready && !pa) {
         unwrap_skip(u, count);
         return;
     }
-    p.pa_seen = false;
     unwrap_feed(u, words, count);
     burst_item item;
     while (unwrap_next(u, item)) {

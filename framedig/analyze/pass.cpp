@@ -190,6 +190,7 @@ std::size_t pass_words(pass_state& p, analysis& facts, const std::uint8_t* buf, 
 {
     const std::size_t reserve = p.fast ? p.block_words : 0;
     std::size_t i = begin;
+    std::size_t slow_from = begin;  // the run of words taken one by one
     while (i < end && (at_end || end - i > reserve)) {
         const std::uint32_t w = load_word(buf + i * word_bytes);
         if (p.preambles) {
@@ -200,13 +201,18 @@ std::size_t pass_words(pass_state& p, analysis& facts, const std::uint8_t* buf, 
         }
         if (p.fast && p.in_block && p.frame_in_block == 0 && p.ch == 0 && end - i >= p.block_words &&
             fast_block(p, facts, buf, i)) {
+            unwrap_words(p, facts, buf + slow_from * word_bytes, i - slow_from, p.pa_seen);
+            p.pa_seen = false;
+            unwrap_words(p, facts, buf + i * word_bytes, p.block_words, p.lanes.sync);
             i += p.block_words;
+            slow_from = i;
             continue;
         }
         slow_word(p, facts, w);
         ++i;
     }
-    unwrap_words(p, facts, buf + begin * word_bytes, i - begin);
+    unwrap_words(p, facts, buf + slow_from * word_bytes, i - slow_from, p.pa_seen);
+    p.pa_seen = false;
     return i;
 }
 
