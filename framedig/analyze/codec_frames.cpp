@@ -81,9 +81,13 @@ void check_rates(analysis& facts, int status_rate)
     const int wav = facts.wav_rate_hz;
     const bool high_bit_rate = carries_high_bit_rate(facts) && status_rate == 4 * wav;
     if (wav > 0 && status_rate > 0 && wav != status_rate && !high_bit_rate) {
+        std::array<char, 16> header{};
+        std::array<char, 16> status{};
+        std::snprintf(header.data(), header.size(), "%g", wav / 1000.0);
+        std::snprintf(status.data(), status.size(), "%g", status_rate / 1000.0);
         if (char* line = finding_slot(facts, finding_rate))
-            std::snprintf(line, finding_text, "WAV header says %g kHz, but channel status says %g kHz", wav / 1000.0,
-                          status_rate / 1000.0);
+            std::snprintf(line, finding_text, "WAV header says %s kHz, but channel status says %s kHz", header.data(),
+                          status.data());
     }
 }
 
@@ -129,7 +133,7 @@ void add_bitstream_findings(analysis& facts)
         codec_stats_finish(facts.codecs[i].stats);
     const int status_rate = status_known(facts) ? status_rate_hz(facts.per_channel[0].first) : 0;
     check_codec_crcs(facts);
-    check_gaps(facts, frame_rate_hz(status_rate));
+    check_gaps(facts, content_rate_hz(facts));
     check_rates(facts, status_rate);
 }
 

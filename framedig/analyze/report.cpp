@@ -141,8 +141,10 @@ void print_signal(std::FILE* out, const analysis& facts)
 void print_bitstream(std::FILE* out, const analysis& facts)
 {
     std::fputs("\nBitstream\n", out);
-    if (facts.codec_count == 0 && facts.content.entry_count == 0)
+    if (facts.bursts == 0) {  // linear PCM throughout, or nothing
         std::fputs("  none\n", out);
+        return;
+    }
     for (std::size_t i = 0; i < static_cast<std::size_t>(facts.codec_count); ++i) {
         const codec_stats& stats = facts.codecs[i].stats;
         std::fprintf(out, "  %-13s %lld frames, %lld CRC errors, %lld metadata changes\n", stats.name, stats.frames,
