@@ -12,14 +12,8 @@ bats_require_minimum_version 1.5.0
 
 fd() { $EMULATOR "$FRAMEDIG" "$@"; }
 
-# Consumer status, non-audio, at 48 and 192 kHz.
-na48='0x06 0x82 0x00 0x02'
-na192='0x06 0x82 0x00 0x0E'
+load bitstream-captures
 
-# spdif NAME FILE [MUXER-OPTIONS]: ffmpeg's IEC 61937 stream of a file.
-spdif() { ffmpeg -hide_banner -loglevel error -y -i "$2" -c copy -f spdif "${@:3}" "$1.spdif"; }
-# play NAME STATUS RATE CHANNELS [FORMAT [FILE]]: the stream through the iec958 plugin into NAME.iec.
-play() { "$IEC958_ENCODE" "$1.iec" "$2" -t raw -f "${5:-S16_LE}" -r "$3" -c "$4" "${6:-$1.spdif}"; }
 # wav NAME RATE CHANNELS: NAME.iec behind a WAV header that gives RATE.
 wav() {
     python3 - "$1" "$2" "$3" <<'PY'
@@ -34,20 +28,10 @@ PY
 
 setup_file() {
     cd "$BATS_FILE_TMPDIR"
-    spdif ac3 "$FIXTURES/pluck-51.ac3" && play ac3 "$na48" 48000 2
-    spdif eac3 "$FIXTURES/pluck-51.eac3" && play eac3 "$na192" 192000 2
-    spdif dts "$FIXTURES/pluck.dts" && play dts "$na48" 48000 2
-    spdif dtshd "$FIXTURES/pluck.dts" -dtshd_rate 768000 && play dtshd "$na192" 192000 8
-    spdif thd "$FIXTURES/pluck.thd" && play thd "$na192" 192000 8
-    spdif mp2 "$FIXTURES/pluck.mp2" && play mp2 "$na48" 48000 2
+    make_bitstream_captures
     # The status of a wrong rate: E-AC-3 on a 48 kHz link, AC-3 on a 192 kHz one.
     play eac3-at-48 "$na48" 192000 2 S16_LE eac3.spdif
     play ac3-at-192 "$na192" 192000 2 S16_LE ac3.spdif
-    # The same AC-3 bursts in the 20- and 24-bit modes of SMPTE 337.
-    for bits in 20 24; do
-        python3 "$REPACK" $bits < ac3.spdif > ac3-$bits.s32
-        play ac3-$bits "$na48" 48000 2 S32_LE ac3-$bits.s32
-    done
     # A second AC-3 stream with another dialnorm after the first: the
     # metadata changes once.
     ffmpeg -hide_banner -loglevel error -y -f lavfi -i "sine=frequency=440:duration=0.2:sample_rate=48000" \
