@@ -110,16 +110,16 @@ void unwrap_words(pass_state& p, analysis& facts, const std::uint8_t* words, std
     }
 }
 
-void codec_frame_found(analysis& facts, long long word, int type, const frame_info& found, const std::uint8_t* data)
+void codec_frame_found(analysis& facts, long long word, int type, const frame_info& info, const std::uint8_t* data)
 {
-    codec_facts* codec = codec_slot(facts, found.codec);
+    codec_facts* codec = codec_slot(facts, info.codec);
     if (codec == nullptr)
         return;
-    frame_info info = found;
-    info.crc = frame_crc(data, info);
-    if (info.crc == crc_bad && codec->stats.crc_errors == 0)
+    frame_info checked = info;
+    checked.crc = frame_crc(data, info);
+    if (checked.crc == crc_bad && codec->stats.crc_errors == 0)
         codec->first_crc_error_frame = facts.channels > 0 ? word / facts.channels : 0;
-    codec_stats_add(codec->stats, info);
+    codec_stats_add(codec->stats, checked);
     if (!codec->have_first && info.has_metadata) {
         codec->have_first = true;
         codec->first = info;

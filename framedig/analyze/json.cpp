@@ -124,7 +124,7 @@ void json_bitstream(std::FILE* out, const analysis& facts)
     json_array(out, "timeline", entries, [&](long long i) {
         const timeline_entry& entry = t.entries[static_cast<std::size_t>(i)];
         std::array<char, 16> name{};
-        std::fprintf(out, "{\"frame\":%lld,\"content\":", entry.frame);
+        std::fprintf(out, R"({"frame":%lld,"content":)", entry.frame);
         json_string(out, content_name(entry, name.data(), name.size()));
         std::fputc('}', out);
     });

@@ -135,7 +135,7 @@ TEST(Blocks, SyncWordsOfEachBurstMode)
         {"a 16-bit Pb", 0x4E1FU << 12, false},
     };
     for (const int channels : {2, 8}) {
-        const auto count = static_cast<std::size_t>(192 * channels);
+        const std::size_t count = std::size_t{192} * static_cast<std::size_t>(channels);
         for (const auto& c : cases) {
             for (const std::size_t at : {std::size_t{0}, std::size_t{100}, count - 1}) {
                 std::vector<std::uint32_t> words(count, 0x4U);
