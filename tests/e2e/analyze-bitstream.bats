@@ -79,6 +79,7 @@ E-AC-3: a flipped payload byte|eac3.iec|2|flip 6200 1 14||1|c["crc_errors"] == 1
 every payload byte-swapped: the frames are still read|ac3.iec|2|swap16||0|c["frames"] == 32 and c["crc_errors"] == 0
 a burst muted: a gap where it was due|ac3.iec|2|mute 4608 1536||1|c["frames"] == 31 and d["findings"] == ["gap in the AC-3 bursts at frame 4608: 32.0 ms"] and {"frame": 4608, "content": "silence"} in b["timeline"]
 a burst dropped: the next came early, a shorter gap|ac3.iec|2|drop 4000 1000||1|"|gap in the AC-3 bursts at frame 4608: 11.2 ms" in f and c["frames"] == 31
+a repeated burst: one frame more, on time, no finding|ac3.iec|2|repeat 4608 1536||0|c["frames"] == 33 and b["spacing_varies"] is False and f == ""
 a pause burst fills the gap|ac3.iec|2|mute 4608 1536 pause 4608||0|b["pause_count"] == 1 and b["timeline"][:3] == [{"frame": 0, "content": "AC-3"}, {"frame": 4608, "content": "pause"}, {"frame": 6144, "content": "AC-3"}] and f == ""
 E-AC-3: a burst muted|eac3.iec|2|mute 12288 6144||1|d["findings"] == ["gap in the E-AC-3 bursts at frame 12288: 32.0 ms"]
 TrueHD: a MAT frame muted, periods of an 8-channel link|thd.iec|8|mute 3840 3840||1|d["findings"] == ["gap in the TrueHD bursts at frame 3840: 20.0 ms"]
