@@ -6,7 +6,9 @@
 # analysis follows), --reference within 3x of cat of both files (a PCM WAV
 # reference, and a compressed one: AC-3 that ffmpeg encoded, wrapped and
 # played through alsa-lib's iec958 plugin into a capture of the same length),
-# a capture with every other frame corrupted within 5x of a bit-exact one;
+# a capture with every other frame corrupted within 5x of a bit-exact one,
+# --analyze of the AC-3 capture (its codec frames unwrapped, CRCs checked)
+# within 3x of cat of it;
 # peak RSS under 8 MiB, under 16 MiB for --reference. With valgrind
 # installed, callgrind also counts the analysis's instructions per word of
 # each (repeatable where times drift). Needs ffmpeg and aplay.
@@ -61,7 +63,7 @@ one() {
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat catboth pcm24 pcm16 validity status analyze tone reference corrupted catpass passthrough)
+names=(cp cat catboth pcm24 pcm16 validity status analyze tone reference corrupted catpass passthrough catcap bitstream)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
@@ -77,6 +79,8 @@ for _ in $(seq $runs); do
     times[corrupted]+=" $(one "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")"
     times[catpass]+=" $(one sh -c "cat '$pcap' '$ac3' > /dev/null")"
     times[passthrough]+=" $(one "$bin/framedig" --reference "$ac3" -i "$pcap" -o "$work/out.txt")"
+    times[catcap]+=" $(one sh -c "cat '$pcap' > /dev/null")"
+    times[bitstream]+=" $(one "$bin/framedig" --analyze -i "$pcap" -o "$work/out.txt")"
 done
 
 declare -A best median
@@ -96,13 +100,15 @@ ratio "--analyze tone / cat" tone cat 3
 ratio "--reference / cat both" reference catboth 3
 ratio "every other corrupted / bit-exact" corrupted reference 5
 ratio "passthrough / cat both" passthrough catpass 3
+ratio "--analyze AC-3 / cat" bitstream catcap 3
 
 peak() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -n 1; }
-printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s, --reference %s and %s corrupted, passthrough %s (target under 8192, 16384)\n' \
+printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s and %s AC-3, --reference %s and %s corrupted, passthrough %s (target under 8192, 16384)\n' \
     "$(peak "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")" \
     "$(peak "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --analyze -i "$cap" -o "$work/out.txt")" \
+    "$(peak "$bin/framedig" --analyze -i "$pcap" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --reference "$ref" -i "$exact" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" -w --reference "$ref" -i "$corrupted" -o "$work/out.txt")" \
     "$(peak "$bin/framedig" --reference "$ac3" -i "$pcap" -o "$work/out.txt")"

@@ -38,7 +38,7 @@ struct lane_sums {
     // Over the whole run:
     std::uint32_t codes;    // words whose preamble code is the one asked for
     bool odd;               // a word whose bits 4-31 hold an odd number of ones
-    bool sync;              // a word holding the IEC 61937 sync word Pa
+    bool sync;              // a word holding a burst Pa, in 16-, 20- or 24-bit mode
     bool status_differs;    // a C bit that differs from the word `count` words earlier
 };
 

@@ -43,12 +43,19 @@ template <int W>
     using u32 = typename lane_vectors<W>::u32;
     using i32 = typename lane_vectors<W>::i32;
     using f32 = typename lane_vectors<W>::f32;
+    // A burst's Pa in 16-bit mode (bits 12-27), 20-bit mode (bits 8-27) and 24-bit mode (bits 4-27).
     constexpr std::uint32_t sync_mask = 0xFFFFU << burst_word_shift;
     constexpr std::uint32_t sync_word = burst_pa << burst_word_shift;
+    constexpr std::uint32_t sync_mask_20 = 0xFFFFFU << 8;
+    constexpr std::uint32_t sync_word_20 = 0x6F872U << 8;
+    constexpr std::uint32_t sync_mask_24 = 0xFFFFFFU << 4;
+    constexpr std::uint32_t sync_word_24 = 0x96F872U << 4;
     s.any |= w;
     s.common &= w | __builtin_convertvector(w == 0, u32);
     s.codes -= __builtin_convertvector((w & preamble_mask) == code, u32);
-    s.sync |= __builtin_convertvector((w & sync_mask) == sync_word, u32);
+    s.sync |= __builtin_convertvector((w & sync_mask) == sync_word, u32) |
+              __builtin_convertvector((w & sync_mask_20) == sync_word_20, u32) |
+              __builtin_convertvector((w & sync_mask_24) == sync_word_24, u32);
     s.differ |= w ^ earlier;
     const i32 sample = __builtin_convertvector(w << (31 - sample_msb_pos), i32) >> (31 - sample_msb_pos + audio_lsb_pos);
     s.sum += sample;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bitstream/bursts.h"
+#include "bitstream/timeline.h"
 #include "iec958.h"
 #include "report/report.h"
 
@@ -125,6 +126,9 @@ enum finding_kind {
     finding_channel_status,
     finding_validity,
     finding_bitstream,
+    finding_codec_crc,
+    finding_burst_gap,
+    finding_rate,
     finding_word_length,
     finding_stuck_at_0,
     finding_stuck_at_1,
@@ -164,6 +168,19 @@ struct channel_facts {
     signal_result result;
 };
 
+// The codec frames of one codec that the bursts carried: their counts and
+// metadata, the burst type and first frame that say what rate they need,
+// and where the first frame that fails its CRC began.
+struct codec_facts {
+    codec_stats stats;
+    int burst_type = 0;
+    frame_info first;           // the first frame with metadata
+    bool have_first = false;
+    long long first_crc_error_frame = -1;  // capture frame of its burst
+};
+
+inline constexpr std::size_t codec_slots = 5;  // one for each codec family
+
 struct analysis {
     int channels = 0;           // 0 when nothing tells the count
     bool channels_detected = false;
@@ -185,12 +202,17 @@ struct analysis {
     int first_parity_channel = 0;
     long long bursts = 0;
     std::array<int, 8> burst_types{};  // in order of first appearance
+    std::array<int, 8> burst_type_bits{};  // and the word size (16, 20, 24) they came in
     int burst_type_count = 0;
     long long burst_spacing = -1;      // frames between the first two bursts
     bool burst_spacing_varies = false;
     long long last_burst_word = -1;
     long long last_burst_frame = -1;
     long long bitstream_until = 0;     // frames before this belong to an IEC 61937 stretch
+    timeline content;                  // bursts, pauses, PCM and the gaps between bursts
+    std::array<codec_facts, codec_slots> codecs{};  // in order of first appearance
+    int codec_count = 0;
+    int wav_rate_hz = 0;               // the rate in the capture's WAV header, with -w
     std::array<status_change, finding_lines> changes{};
     long long change_count = 0;
     silence_track silence;
@@ -202,8 +224,17 @@ struct analysis {
 int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json);
 
 // The hook for every IEC 61937 burst the pass finds: word is the index of
-// its Pa, type its data type (bursts.cpp).
-void burst_found(analysis& facts, long long word, int type);
+// its Pa, type its data type, pc its whole Pc, bits its word size (bursts.cpp).
+void burst_found(analysis& facts, long long word, int type, unsigned pc, int bits);
+// One codec frame, at data, that the unwrapper found in a burst of the type
+// beginning at word (codec_frames.cpp); its CRC is checked here.
+void codec_frame_found(analysis& facts, long long word, int type, const frame_info& info, const std::uint8_t* data);
+// The findings of the bitstream: CRC failures, gaps, rates.
+void add_bitstream_findings(analysis& facts);
+// The rate the capture's frames come at, for durations.
+int content_rate_hz(const analysis& facts);
+// The name the reports give a listed burst type: "AC-3", "AC-3 (20-bit)".
+const char* listed_type_name(const analysis& facts, int index, char* text, std::size_t size);
 
 // Signal statistics, fed by the pass (signal.cpp).
 void signal_sample(signal_sums& sums, std::uint32_t word, long long frame);

@@ -105,6 +105,17 @@ int channel_count(analysis& facts, const preamble_codes& found, const std::uint8
     return -1;
 }
 
+// The sample rate of a canonical WAV header, 0 when it is not one.
+int wav_header_rate(const std::uint8_t* header)
+{
+    constexpr std::size_t rate_at = 24;
+    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0)
+        return 0;
+    const std::uint32_t rate = load_word(header + rate_at);
+    constexpr std::uint32_t highest_rate = 1U << 24;
+    return rate < highest_rate ? static_cast<int>(rate) : 0;
+}
+
 } // namespace
 
 // Returns 0 when the report lists no findings, 1 when it lists any and on
@@ -121,8 +132,8 @@ int iec_analyze(std::FILE* in, std::FILE* out, bool wav, int channels, bool json
     live_begin(live, in);
     // cppcheck-suppress unreadVariable ; it puts the signals back on every return
     const std::unique_ptr<live_input, decltype(&live_end)> restore(&live, live_end);
-    if (wav)
-        live_fill(live, buf.get(), wav_header_bytes);
+    if (wav && live_fill(live, buf.get(), wav_header_bytes) == wav_header_bytes)
+        facts->wav_rate_hz = wav_header_rate(buf.get());
     long long zero_words = 0;
     const std::size_t filled = read_window(live, buf.get(), zero_words);
     const std::size_t words = filled / word_bytes;

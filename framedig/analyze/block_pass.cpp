@@ -56,10 +56,10 @@ void find_bursts(pass_state& p, analysis& facts, const std::uint8_t* block)
 {
     for (std::size_t i = 0; i < p.block_words; ++i) {
         const std::uint32_t w = load_word(block + i * word_bytes);
-        if (p.bursts.state == 0 && ((w >> burst_word_shift) & 0xFFFFU) != burst_pa)
+        if (p.bursts.state == 0 && burst_pa_mode(w) < 0)
             continue;
         if (const int type = burst_feed(p.bursts, w); type >= 0)
-            burst_found(facts, p.word + static_cast<long long>(i) - 3, type);
+            burst_found(facts, p.word + static_cast<long long>(i) - 3, type, p.bursts.found_pc, p.bursts.found_bits);
     }
 }
 
@@ -155,6 +155,7 @@ void add_silence(const pass_state& p, analysis& facts, const std::uint8_t* block
     if (lead > 0)
         silence_from(facts.silence, first_frame);
     audio_frame(facts.silence, first_frame + lead);
+    timeline_pcm(facts.content, first_frame + lead);
     if (const int tail = silent_frames(block, c, true); tail > 0)
         silence_from(facts.silence, first_frame + frames_per_block - tail);
 }

@@ -5,6 +5,8 @@
 #include "analyze/analysis.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 
 namespace {
 
@@ -15,13 +17,15 @@ constexpr long long max_burst_gap = 16384;
 
 } // namespace
 
-void burst_found(analysis& facts, long long word, int type)
+void burst_found(analysis& facts, long long word, int type, unsigned pc, int bits)
 {
     bool known = false;
-    for (int i = 0; i < facts.burst_type_count; ++i)
-        known = known || facts.burst_types[static_cast<std::size_t>(i)] == type;
-    if (!known && facts.burst_type_count < static_cast<int>(facts.burst_types.size()))
+    for (std::size_t i = 0; i < static_cast<std::size_t>(facts.burst_type_count); ++i)
+        known = known || (facts.burst_types[i] == type && facts.burst_type_bits[i] == bits);
+    if (!known && facts.burst_type_count < static_cast<int>(facts.burst_types.size())) {
+        facts.burst_type_bits[static_cast<std::size_t>(facts.burst_type_count)] = bits;
         facts.burst_types[static_cast<std::size_t>(facts.burst_type_count++)] = type;
+    }
     const long long channels = facts.channels;
     if (facts.last_burst_word >= 0) {
         const long long spacing = (word - facts.last_burst_word) / channels;
@@ -40,4 +44,18 @@ void burst_found(analysis& facts, long long word, int type)
     facts.last_burst_word = word;
     facts.last_burst_frame = frame;
     ++facts.bursts;
+    if (type != burst_type_null)  // NULL bursts say nothing about the content
+        timeline_burst(facts.content, frame, type, pc);
+}
+
+const char* listed_type_name(const analysis& facts, int index, char* text, std::size_t size)
+{
+    const auto i = static_cast<std::size_t>(index);
+    const int bits = facts.burst_type_bits[i];
+    if (bits == burst_modes[0].bits)
+        return burst_type_name(facts.burst_types[i], text, size);
+    std::array<char, 16> name{};
+    const char* type = burst_type_name(facts.burst_types[i], name.data(), name.size());
+    std::snprintf(text, size, "%s (%d-bit)", type, bits);
+    return text;
 }

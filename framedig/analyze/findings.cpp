@@ -159,4 +159,5 @@ void add_closing_findings(analysis& facts)
         if (char* line = finding_slot(facts, finding_bitstream))
             std::snprintf(line, finding_text, "channel status says non-audio, but the stream carries no IEC 61937 bursts");
     }
+    add_bitstream_findings(facts);
 }

@@ -104,6 +104,32 @@ template <class Each> void json_array(std::FILE* out, const char* key, long long
     std::fputc(']', out);
 }
 
+// What the bursts carry, inside "bursts": codecs, pauses and the timeline.
+void json_bitstream(std::FILE* out, const analysis& facts)
+{
+    json_array(out, "codecs", facts.codec_count, [&](long long i) {
+        const codec_stats& stats = facts.codecs[static_cast<std::size_t>(i)].stats;
+        std::fputs("{\"type\":", out);
+        json_string(out, stats.name);
+        std::fprintf(out, R"(,"frames":%lld,"crc_errors":%lld,"metadata":)", stats.frames, stats.crc_errors);
+        if (stats.have_metadata)
+            write_metadata_json(out, stats.metadata);
+        else
+            std::fputs("null", out);
+        std::fprintf(out, R"(,"metadata_changes":%lld})", stats.metadata_changes);
+    });
+    const timeline& t = facts.content;
+    std::fprintf(out, ",\"pause_count\":%lld", t.pauses);
+    const long long entries = std::min(t.entry_count, static_cast<long long>(t.entries.size()));
+    json_array(out, "timeline", entries, [&](long long i) {
+        const timeline_entry& entry = t.entries[static_cast<std::size_t>(i)];
+        std::array<char, 16> name{};
+        std::fprintf(out, R"({"frame":%lld,"content":)", entry.frame);
+        json_string(out, content_name(entry, name.data(), name.size()));
+        std::fputc('}', out);
+    });
+}
+
 } // namespace
 
 void write_json_report(std::FILE* out, const analysis& facts)
@@ -155,12 +181,14 @@ void write_json_report(std::FILE* out, const analysis& facts)
     std::fprintf(out, ",\"status_change_count\":%lld", facts.change_count);
     std::fprintf(out, R"(,"bursts":{"count":%lld)", facts.bursts);
     json_array(out, "data_types", facts.burst_type_count, [&](long long i) {
-        std::array<char, 16> text{};
-        json_string(out, burst_type_name(facts.burst_types[static_cast<std::size_t>(i)], text.data(), text.size()));
+        std::array<char, 32> text{};
+        json_string(out, listed_type_name(facts, static_cast<int>(i), text.data(), text.size()));
     });
     std::fputc(',', out);
     json_number(out, "spacing_frames", facts.burst_spacing, facts.burst_spacing >= 0);
-    std::fprintf(out, ",\"spacing_varies\":%s}", facts.burst_spacing_varies ? "true" : "false");
+    std::fprintf(out, ",\"spacing_varies\":%s", facts.burst_spacing_varies ? "true" : "false");
+    json_bitstream(out, facts);
+    std::fputc('}', out);
     json_array(out, "lowest_audio_bit", facts.channels, [&](long long i) {
         const std::uint32_t bits = channel(i).audio_bits;
         if (bits == 0)

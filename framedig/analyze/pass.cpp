@@ -65,12 +65,14 @@ void frame_done(pass_state& p, analysis& facts, bool bitstream)
         facts.leading_words = p.frame_words;
     if (p.frame_whole) {
         ++facts.frames;
-        if (bitstream)
+        if (bitstream) {
             bitstream_frame(facts.silence, p.frame);
-        else if (p.frame_bits == 0)
+        } else if (p.frame_bits == 0) {
             silence_from(facts.silence, p.frame);
-        else
+        } else {
             audio_frame(facts.silence, p.frame);
+            timeline_pcm(facts.content, p.frame);
+        }
     }
     ++p.frame;
     start_frame(p);
@@ -89,9 +91,11 @@ void slow_word(pass_state& p, analysis& facts, std::uint32_t w)
     if (p.in_block && ((w >> status_bit_pos) & 1U) != 0)
         cf.current[static_cast<std::size_t>(p.frame_in_block >> 3)] |= static_cast<std::uint8_t>(1U << (p.frame_in_block & 7));
     // Most words cannot start or continue a burst preamble.
-    if (p.bursts.state != 0 || ((w >> burst_word_shift) & 0xFFFFU) == burst_pa) {
+    const bool pa = burst_pa_mode(w) >= 0;
+    p.pa_seen = p.pa_seen || pa;
+    if (p.bursts.state != 0 || pa) {
         if (const int type = burst_feed(p.bursts, w); type >= 0)
-            burst_found(facts, p.word - 3, type);
+            burst_found(facts, p.word - 3, type, p.bursts.found_pc, p.bursts.found_bits);
     }
     const bool bitstream = facts.bitstream_until > p.frame;
     if (bitstream) {
@@ -133,10 +137,13 @@ bool pass_begin(pass_state& p, analysis& facts, const preamble_codes& codes, lon
 {
     const int channels = facts.channels;
     p.channels = channels;
+    facts.content.channels = channels;
     p.block_words = static_cast<std::size_t>(channels) * static_cast<std::size_t>(frames_per_block);
     p.preambles = codes.usable;
     p.block_code = codes.block;
     p.in_block = !codes.usable;
+    if (!unwrapper_init(p.unwrapper))
+        return false;
     if (!codes.usable)
         facts.first_block_frame = 0;
     // Word 0 belongs to the channel that puts the first block start on a frame boundary.
@@ -183,6 +190,7 @@ std::size_t pass_words(pass_state& p, analysis& facts, const std::uint8_t* buf, 
 {
     const std::size_t reserve = p.fast ? p.block_words : 0;
     std::size_t i = begin;
+    std::size_t slow_from = begin;  // the run of words taken one by one
     while (i < end && (at_end || end - i > reserve)) {
         const std::uint32_t w = load_word(buf + i * word_bytes);
         if (p.preambles) {
@@ -193,12 +201,18 @@ std::size_t pass_words(pass_state& p, analysis& facts, const std::uint8_t* buf, 
         }
         if (p.fast && p.in_block && p.frame_in_block == 0 && p.ch == 0 && end - i >= p.block_words &&
             fast_block(p, facts, buf, i)) {
+            unwrap_words(p, facts, buf + slow_from * word_bytes, i - slow_from, p.pa_seen);
+            p.pa_seen = false;
+            unwrap_words(p, facts, buf + i * word_bytes, p.block_words, p.lanes.sync);
             i += p.block_words;
+            slow_from = i;
             continue;
         }
         slow_word(p, facts, w);
         ++i;
     }
+    unwrap_words(p, facts, buf + slow_from * word_bytes, i - slow_from, p.pa_seen);
+    p.pa_seen = false;
     return i;
 }
 
@@ -212,4 +226,5 @@ void pass_end(pass_state& p, analysis& facts)
     facts.parity_carried = (p.parity_bits & (1U << 31)) != 0;
     facts.nothing_received = p.parity_bits == 0 && p.word > 0;
     silence_end(facts.silence, p.frame);
+    timeline_end(facts.content, p.frame);
 }

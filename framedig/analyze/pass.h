@@ -26,6 +26,8 @@ struct pass_state {
     std::uint32_t frame_bits = 0;   // OR of the audio bits of the frame so far
     std::uint32_t parity_bits = 0;  // OR of every word
     burst_search bursts;
+    bool pa_seen = false;         // a word of the current run of slow words holds a Pa
+    burst_unwrapper unwrapper;
     lane_sums lanes{};
     heap_array<std::uint32_t> lane_words;      // the unsigned lane sums, and V counts
     std::uint32_t* invalid_lanes = nullptr;    // V counts, in lane_words
@@ -61,3 +63,9 @@ void reject_pending(pass_state& p, analysis& facts);
 void decode_rest(pass_state& p, analysis& facts);
 
 void note_parity_error(analysis& facts, long long frame, int channel);
+
+// The words the pass has taken, count of them, handed on to the unwrapper
+// whose codec frames go to codec_frame_found; pa says whether any holds a
+// Pa. While no burst is under way, words without one are only counted
+// (codec_frames.cpp).
+void unwrap_words(pass_state& p, analysis& facts, const std::uint8_t* words, std::size_t count, bool pa);

@@ -136,12 +136,46 @@ void print_signal(std::FILE* out, const analysis& facts)
         std::fprintf(out, "    ... and %lld more\n", s.mute_count - static_cast<long long>(s.mutes.size()));
 }
 
+// What the bursts carry: each codec's frames and metadata, the pauses, and
+// the content over time.
+void print_bitstream(std::FILE* out, const analysis& facts)
+{
+    std::fputs("\nBitstream\n", out);
+    if (facts.bursts == 0) {  // linear PCM throughout, or nothing
+        std::fputs("  none\n", out);
+        return;
+    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(facts.codec_count); ++i) {
+        const codec_stats& stats = facts.codecs[i].stats;
+        std::fprintf(out, "  %-13s %lld frames, %lld CRC errors, %lld metadata changes\n", stats.name, stats.frames,
+                     stats.crc_errors, stats.metadata_changes);
+        if (stats.have_metadata) {
+            std::array<char, 256> text{};
+            metadata_text(stats.metadata, text.data(), text.size());
+            std::fputs("                ", out);
+            print_wrapped(out, 16, text.data());
+        }
+    }
+    const timeline& t = facts.content;
+    if (t.pauses > 0)
+        std::fprintf(out, "  pauses        %lld bursts\n", t.pauses);
+    const int rate = content_rate_hz(facts);
+    for (long long i = 0; i < t.entry_count && i < static_cast<long long>(t.entries.size()); ++i) {
+        const timeline_entry& entry = t.entries[static_cast<std::size_t>(i)];
+        std::array<char, 16> name{};
+        std::fprintf(out, "  %-13s frame %lld (%.3f s): %s\n", i == 0 ? "content" : "", entry.frame,
+                     frames_to_ms(entry.frame, rate) / 1000.0, content_name(entry, name.data(), name.size()));
+    }
+    if (t.entry_count > static_cast<long long>(t.entries.size()))
+        std::fprintf(out, "                ... and %lld more\n", t.entry_count - static_cast<long long>(t.entries.size()));
+}
+
 } // namespace
 
 void write_text_report(std::FILE* out, const analysis& facts)
 {
     const bool have_status = status_known(facts);
-    std::array<char, 16> type_text{};
+    std::array<char, 32> type_text{};
     std::fputs("Summary\n", out);
     if (have_status) {
         const status_block& one = facts.per_channel[0].first;
@@ -160,8 +194,7 @@ void write_text_report(std::FILE* out, const analysis& facts)
         std::fprintf(out, "  format        unknown: %s\n", status_missing(facts));
     }
     if (facts.bursts > 0)
-        std::fprintf(out, "  content       IEC 61937 bitstream, %s\n",
-                     burst_type_name(facts.burst_types[0], type_text.data(), type_text.size()));
+        std::fprintf(out, "  content       IEC 61937 bitstream, %s\n", listed_type_name(facts, 0, type_text.data(), type_text.size()));
     else if (facts.nothing_received || facts.words == 0)
         std::fputs("  content       nothing\n", out);
     else
@@ -195,9 +228,10 @@ void write_text_report(std::FILE* out, const analysis& facts)
     else
         std::fprintf(out, "  %lld bursts\n", facts.bursts);
     for (int i = 0; i < facts.burst_type_count; ++i)
-        std::fprintf(out, "  data type     %s\n", burst_type_name(facts.burst_types[static_cast<std::size_t>(i)], type_text.data(), type_text.size()));
+        std::fprintf(out, "  data type     %s\n", listed_type_name(facts, i, type_text.data(), type_text.size()));
     if (facts.burst_spacing >= 0)
         std::fprintf(out, "  spacing       %s%lld frames\n", facts.burst_spacing_varies ? "varies, first " : "", facts.burst_spacing);
+    print_bitstream(out, facts);
 
     std::fputs("\nWord length in use (lowest audio bit set, 4-27)\n", out);
     for (int ch = 0; ch < facts.channels; ++ch) {

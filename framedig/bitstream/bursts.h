@@ -5,24 +5,6 @@
 #include "bitstream/codecs.h"
 #include "iec958.h"
 
-// Finds bursts word by word: a Pa, Pb, Pc, Pd sequence in bits 12-27 of
-// consecutive subframes.
-struct burst_search {
-    int state = 0;
-    std::uint32_t type = 0;
-};
-// Feeds one subframe word; returns the data type (0-127) when the word
-// completes a burst preamble, -1 otherwise.
-inline int burst_feed(burst_search& search, std::uint32_t word)
-{
-    const std::uint32_t value = (word >> burst_word_shift) & 0xFFFFU;
-    switch (search.state) {
-    case 1: search.state = value == burst_pb ? 2 : value == burst_pa ? 1 : 0; return -1;
-    case 2: search.type = value & burst_type_mask; search.state = 3; return -1;
-    case 3: search.state = value == burst_pa ? 1 : 0; return static_cast<int>(search.type);
-    default: search.state = value == burst_pa ? 1 : 0; return -1;
-    }
-}
 const char* burst_type_name(int type, char* text, std::size_t size);
 
 inline constexpr int burst_type_null = 0;
@@ -58,6 +40,43 @@ inline int burst_pa_mode(std::uint32_t word)
     case 0x6F: return ((word >> 8) & 0xFFFFFU) == burst_modes[1].pa ? 1 : -1;
     case 0x96: return ((word >> 4) & 0xFFFFFFU) == burst_modes[2].pa ? 2 : -1;
     default: return -1;
+    }
+}
+
+// Finds bursts word by word: a Pa, Pb, Pc, Pd sequence in consecutive
+// subframes, in any of the modes.
+struct burst_search {
+    int state = 0;
+    int mode = 0;
+    std::uint32_t pc = 0;
+    int found_bits = 16;      // of the burst found last
+    std::uint32_t found_pc = 0;
+};
+// Feeds one subframe word; returns the data type (0-127) when the word
+// completes a burst preamble, -1 otherwise.
+inline int burst_feed(burst_search& search, std::uint32_t word)
+{
+    const burst_mode& m = burst_modes[static_cast<std::size_t>(search.mode)];
+    const std::uint32_t value = (word >> m.shift) & ((1U << m.bits) - 1);
+    const auto restart = [&search, word] {
+        search.mode = burst_pa_mode(word);
+        search.state = search.mode >= 0 ? 1 : 0;
+        search.mode = search.mode >= 0 ? search.mode : 0;
+    };
+    switch (search.state) {
+    case 1:
+        if (value == m.pb)
+            search.state = 2;
+        else
+            restart();
+        return -1;
+    case 2: search.pc = value; search.state = 3; return -1;
+    case 3:
+        search.found_bits = m.bits;
+        search.found_pc = search.pc;
+        restart();
+        return static_cast<int>(search.found_pc & burst_type_mask);
+    default: restart(); return -1;
     }
 }
 
@@ -139,3 +158,6 @@ bool mat_next_unit(burst_unwrapper& u, long long& word, std::size_t& length);
 // until unwrap_next has returned false.
 void unwrap_feed(burst_unwrapper& u, const std::uint8_t* words, std::size_t count);
 bool unwrap_next(burst_unwrapper& u, burst_item& item);
+// Passes over count words known to hold no Pa, while no burst is under way
+// (state 0, nothing ready): only their number counts.
+void unwrap_skip(burst_unwrapper& u, std::size_t count);

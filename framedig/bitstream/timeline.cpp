@@ -2,6 +2,7 @@
 // silence, with the gaps that bursts leave; and the link rate a stream needs.
 #include "bitstream/timeline.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -10,6 +11,19 @@ void switch_to(timeline& t, long long frame, content_kind kind, int type)
 {
     if (t.current == kind && (kind != content_bursts || t.current_type == type))
         return;
+    // Content that lasted no frame was no content: the frame of a burst's
+    // preamble looks like PCM until the preamble is whole.
+    const auto last = static_cast<std::size_t>(t.entry_count - 1);
+    if (t.entry_count > 0 && last < t.entries.size() && t.entries[last].frame >= frame) {
+        t.entries[last] = {frame, kind, type};
+        const bool merge = last > 0 && t.entries[last - 1].kind == kind &&
+                           (kind != content_bursts || t.entries[last - 1].type == type);
+        if (merge)
+            --t.entry_count;
+        t.current = kind;
+        t.current_type = type;
+        return;
+    }
     if (t.entry_count < static_cast<long long>(t.entries.size()))
         t.entries[static_cast<std::size_t>(t.entry_count)] = {frame, kind, type};
     ++t.entry_count;
@@ -40,7 +54,9 @@ void timeline_burst(timeline& t, long long frame, int type, unsigned pc)
         return;
     }
     const long long due = next_due(t);
-    if (due >= 0 && frame > due && !t.paused_since && !t.pcm_since) {
+    // PCM from this burst's own frame on is its preamble.
+    const bool pcm = t.pcm_since && t.pcm_from < frame;
+    if (due >= 0 && frame > due && !t.paused_since && !pcm) {
         if (t.gap_count < static_cast<long long>(t.gaps.size()))
             t.gaps[static_cast<std::size_t>(t.gap_count)] = {due, frame - due, t.last_type};
         ++t.gap_count;
@@ -48,7 +64,7 @@ void timeline_burst(timeline& t, long long frame, int type, unsigned pc)
     }
     switch_to(t, frame, content_bursts, type);
     t.last_data_frame = frame;
-    t.last_period = burst_period_frames(type, pc);
+    t.last_period = burst_period_frames(type, pc) * 2 / std::max(t.channels, 1);
     t.last_type = type;
     t.paused_since = false;
     t.pcm_since = false;
@@ -56,6 +72,8 @@ void timeline_burst(timeline& t, long long frame, int type, unsigned pc)
 
 void timeline_pcm(timeline& t, long long frame)
 {
+    if (!t.pcm_since)
+        t.pcm_from = frame;
     t.pcm_since = true;
     switch_to(t, frame, content_pcm, 0);
 }

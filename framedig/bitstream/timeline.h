@@ -50,6 +50,9 @@ struct burst_gap {
 };
 
 struct timeline {
+    // Subframes per frame of the capture: a burst's period counts frames of
+    // two, so a high bit rate stream in eight channels repeats in a quarter.
+    int channels = 2;
     std::array<timeline_entry, timeline_entries> entries{};
     long long entry_count = 0;  // switches of content, all of them
     std::array<burst_gap, timeline_gaps> gaps{};
@@ -62,13 +65,15 @@ struct timeline {
     int last_type = 0;
     bool paused_since = false;       // a pause burst came after it
     bool pcm_since = false;          // linear PCM came after it
+    long long pcm_from = 0;          // from this frame on
 };
 
 // A burst began at this capture frame (pause bursts included; NULL bursts
 // say nothing and are not fed).
 void timeline_burst(timeline& t, long long frame, int type, unsigned pc);
 // Linear PCM (audio bits outside any burst) at this frame; feed it when the
-// content switches, not for every frame.
+// content switches, not for every frame. PCM that began at the frame of the
+// next burst's Pa is that burst's preamble, and its entry gives way to the burst.
 void timeline_pcm(timeline& t, long long frame);
 // The capture ended after this many frames: a last burst without a successor
 // leaves a gap only when the capture went on past its period.

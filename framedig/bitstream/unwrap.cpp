@@ -229,3 +229,9 @@ bool unwrap_next(burst_unwrapper& u, burst_item& item)
         advance(u);
     }
 }
+
+void unwrap_skip(burst_unwrapper& u, std::size_t count)
+{
+    unwrap_feed(u, nullptr, count);
+    u.pos = count;
+}

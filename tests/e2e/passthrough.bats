@@ -11,30 +11,12 @@ bats_require_minimum_version 1.5.0
 
 fd() { $EMULATOR "$FRAMEDIG" "$@"; }
 
-# Consumer status, non-audio, at 48, 192 and 44.1 kHz.
-na48='0x06 0x82 0x00 0x02'
-na192='0x06 0x82 0x00 0x0E'
-na441='0x06 0x82 0x00 0x00'
-
-# spdif NAME FIXTURE [MUXER-OPTIONS]: ffmpeg's IEC 61937 stream of a fixture.
-spdif() { ffmpeg -hide_banner -loglevel error -y -i "$FIXTURES/$2" -c copy -f spdif "${@:3}" "$1.spdif"; }
-# play NAME STATUS RATE CHANNELS [FORMAT [FILE]]: the stream through the iec958 plugin into NAME.iec.
-play() { "$IEC958_ENCODE" "$1.iec" "$2" -t raw -f "${5:-S16_LE}" -r "$3" -c "$4" "${6:-$1.spdif}"; }
+load bitstream-captures
 
 setup_file() {
     cd "$BATS_FILE_TMPDIR"
-    spdif ac3 pluck-51.ac3 && play ac3 "$na48" 48000 2
-    spdif eac3 pluck-51.eac3 && play eac3 "$na192" 192000 2
-    spdif dts pluck.dts && play dts "$na48" 48000 2
-    spdif dtshd pluck.dts -dtshd_rate 768000 && play dtshd "$na192" 192000 8
-    spdif thd pluck.thd && play thd "$na192" 192000 8
-    spdif mp2 pluck.mp2 && play mp2 "$na48" 48000 2
+    make_bitstream_captures
     spdif mp3 pluck-mono.mp3 && play mp3 "$na441" 44100 2
-    # The same AC-3 bursts in the 20- and 24-bit modes of SMPTE 337.
-    for bits in 20 24; do
-        python3 "$REPACK" $bits < ac3.spdif > ac3-$bits.s32
-        play ac3-$bits "$na48" 48000 2 S32_LE ac3-$bits.s32
-    done
 }
 
 setup() {

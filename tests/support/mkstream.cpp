@@ -110,9 +110,34 @@ void put_le(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
+// The rate a capture's header gives: what channel 1's first status
+// indicates (consumer byte 3, professional byte 0), 48 kHz when it names
+// none; a reference is 48 kHz PCM.
+std::uint32_t header_rate(const stream_plan& plan)
+{
+    std::array<std::uint8_t, 24> first{};
+    for (const status_change& change : plan.status)
+        if (change.channel == 1 && change.block == 0)
+            first = change.bytes;
+    if (plan.reference)
+        return 48000;
+    if ((first[0] & 1U) != 0) {
+        constexpr std::array<std::uint32_t, 4> professional = {48000, 48000, 44100, 32000};
+        return professional[(first[0] >> 6) & 3U];
+    }
+    switch (first[3] & 0x0FU) {
+    case 0: return 44100;
+    case 3: return 32000;
+    case 0x0A: return 96000;
+    case 0x0E: return 192000;
+    default: return 48000;
+    }
+}
+
 // A 44-byte header for frames of sample_bytes-byte samples.
 void write_wav_header(const stream_plan& plan, int sample_bytes)
 {
+    const std::uint32_t rate = header_rate(plan);
     const auto data = static_cast<std::uint32_t>((plan.frames + plan.lead) * plan.channels * sample_bytes);
     std::vector<std::uint8_t> h;
     h.insert(h.end(), {'R', 'I', 'F', 'F'});
@@ -121,8 +146,8 @@ void write_wav_header(const stream_plan& plan, int sample_bytes)
     put_le(h, 16, 4);
     put_le(h, 1, 2);  // integer PCM
     put_le(h, static_cast<std::uint32_t>(plan.channels), 2);
-    put_le(h, 48000, 4);
-    put_le(h, static_cast<std::uint32_t>(48000 * plan.channels * sample_bytes), 4);
+    put_le(h, rate, 4);
+    put_le(h, static_cast<std::uint32_t>(rate * static_cast<std::uint32_t>(plan.channels * sample_bytes)), 4);
     put_le(h, static_cast<std::uint32_t>(plan.channels * sample_bytes), 2);
     put_le(h, static_cast<std::uint32_t>(8 * sample_bytes), 2);
     h.insert(h.end(), {'d', 'a', 't', 'a'});

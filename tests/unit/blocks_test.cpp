@@ -116,6 +116,43 @@ TEST(Blocks, LaneSumsAgreeWithWordByWordSums)
     }
 }
 
+// One word of a block of digital silence holds the value; the scan must
+// flag a burst's Pa in each mode, anywhere in the block, and nothing else.
+TEST(Blocks, SyncWordsOfEachBurstMode)
+{
+    struct {
+        const char* name;
+        std::uint32_t word;
+        bool sync;
+    } const cases[] = {
+        {"16-bit Pa in bits 12-27", 0xF872U << 12, true},
+        {"20-bit Pa in bits 8-27", 0x6F872U << 8, true},
+        {"24-bit Pa in bits 4-27", 0x96F872U << 4, true},
+        {"16-bit Pa with its other bits set", (0xF872U << 12) | 0xB0000FFFU, true},
+        {"20-bit Pa one bit off", (0x6F873U << 8), false},
+        {"24-bit Pa one bit off", (0x96F870U << 4), false},
+        {"the 16-bit Pa shifted into the 20-bit position", 0xF872U << 8, false},
+        {"a 16-bit Pb", 0x4E1FU << 12, false},
+    };
+    for (const int channels : {2, 8}) {
+        const std::size_t count = std::size_t{192} * static_cast<std::size_t>(channels);
+        for (const auto& c : cases) {
+            for (const std::size_t at : {std::size_t{0}, std::size_t{100}, count - 1}) {
+                std::vector<std::uint32_t> words(count, 0x4U);
+                words[at] = c.word;
+                const auto bytes = to_bytes(words);
+                const std::size_t lanes = lanes_for(channels);
+                lane_memory m(lanes);
+                scan_lanes(bytes.data(), bytes.data(), words.size(), 8, m.sums);
+                lane_memory narrow(lanes);
+                scan_lanes_by_4(bytes.data(), bytes.data(), words.size(), 8, narrow.sums);
+                EXPECT_EQ(m.sums.sync, c.sync) << c.name << ", word " << at << " of " << channels << " channels";
+                EXPECT_EQ(narrow.sums.sync, c.sync) << c.name << ", word " << at << " of " << channels << " channels";
+            }
+        }
+    }
+}
+
 TEST(Blocks, OddParityFoundInEveryPosition)
 {
     // One bad word anywhere in an otherwise even block must be seen.

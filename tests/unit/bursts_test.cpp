@@ -189,6 +189,47 @@ TEST(Unwrap, TableOfBursts)
     }
 }
 
+// The word-by-word search that the analysis runs: each row is a sequence
+// of words (values shifted into their mode's place), and the data type, Pc
+// and word size it must report at the last word, or -1.
+TEST(Bursts, SearchFindsPreamblesInEachMode)
+{
+    const auto in_mode = [](int mode, std::uint32_t value) {
+        return value << burst_modes[static_cast<std::size_t>(mode)].shift;
+    };
+    struct {
+        const char* name;
+        std::vector<std::uint32_t> words;
+        int type;
+        unsigned pc;
+        int bits;
+    } const cases[] = {
+        {"16-bit AC-3", {in_mode(0, 0xF872), in_mode(0, 0x4E1F), in_mode(0, 0x0001), in_mode(0, 0x3000)}, 1, 1, 16},
+        {"20-bit AC-3", {in_mode(1, 0x6F872), in_mode(1, 0x54E1F), in_mode(1, 0x00001), in_mode(1, 0x3000)}, 1, 1, 20},
+        {"24-bit E-AC-3 with Pc bits above the type", {in_mode(2, 0x96F872), in_mode(2, 0xA54E1F), in_mode(2, 0x000315), in_mode(2, 0x800)}, 21, 0x315, 24},
+        {"16-bit Pa, 20-bit Pb: no burst", {in_mode(0, 0xF872), in_mode(1, 0x54E1F), in_mode(1, 0x00001), in_mode(1, 0x3000)}, -1, 0, 0},
+        {"Pa twice, then the rest", {in_mode(0, 0xF872), in_mode(0, 0xF872), in_mode(0, 0x4E1F), in_mode(0, 0x0003), in_mode(0, 0x20)}, 3, 3, 16},
+        {"a 24-bit Pa after a 16-bit one", {in_mode(0, 0xF872), in_mode(2, 0x96F872), in_mode(2, 0xA54E1F), in_mode(2, 0x0B), in_mode(2, 0x100)}, 11, 0xB, 24},
+        {"Pb without Pa", {in_mode(0, 0x4E1F), in_mode(0, 0x0001), in_mode(0, 0x3000), in_mode(0, 0)}, -1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        burst_search search;
+        int found = -1;
+        for (std::size_t i = 0; i < c.words.size(); ++i) {
+            const int type = burst_feed(search, c.words[i] | 0x8U);
+            if (i + 1 < c.words.size())
+                EXPECT_EQ(type, -1) << c.name << ", word " << i;
+            else
+                found = type;
+        }
+        EXPECT_EQ(found, c.type) << c.name;
+        if (c.type >= 0) {
+            EXPECT_EQ(search.found_pc, c.pc) << c.name;
+            EXPECT_EQ(search.found_bits, c.bits) << c.name;
+        }
+    }
+}
+
 TEST(Unwrap, TwentyAndTwentyFourBitModes)
 {
     for (const int mode : {1, 2}) {

@@ -76,6 +76,11 @@ TEST(Timeline, ContentGapsAndPauses)
         {"a switch of type", {{'p', 0, 0}, {'b', 100, 1}, {'b', 1636, 11}}, "0:PCM 100:AC-3 1636:DTS-I", {}, 0},
         {"the stream stops before the capture ends", {{'b', 0, 1}, {'e', 5000, 0}}, "0:AC-3 1536:silence", {}, 0},
         {"the capture ends within a period", {{'b', 0, 1}, {'e', 1000, 0}}, "0:AC-3", {}, 0},
+        {"PCM at the burst's own frame is its preamble", {{'p', 500, 0}, {'b', 500, 1}, {'b', 2036, 1}}, "500:AC-3", {}, 0},
+        {"a preamble's frame after a long gap leaves the gap",
+         {{'b', 0, 1}, {'p', 40000, 0}, {'b', 40000, 1}}, "0:AC-3 1536:silence 40000:AC-3", {{1536, 38464}}, 0},
+        {"PCM before the burst's frame is PCM", {{'b', 0, 1}, {'p', 39999, 0}, {'b', 40000, 1}},
+         "0:AC-3 39999:PCM 40000:AC-3", {}, 0},
     };
     for (const auto& c : cases) {
         timeline t;
@@ -105,6 +110,15 @@ TEST(Timeline, ContentGapsAndPauses)
         }
         EXPECT_EQ(t.pauses, c.pauses) << c.name;
     }
+    // In eight channels a high bit rate stream repeats in a quarter of the frames.
+    timeline hbr;
+    hbr.channels = 8;
+    for (const long long frame : {0LL, 3840LL, 11520LL})
+        timeline_burst(hbr, frame, burst_type_mat, burst_type_mat);
+    ASSERT_EQ(hbr.gap_count, 1);
+    EXPECT_EQ(hbr.gaps[0].frame, 7680);
+    EXPECT_EQ(hbr.gaps[0].length, 3840);
+
     timeline many;
     for (int k = 0; k < 25; ++k) {
         timeline_pcm(many, 10000LL * k);
