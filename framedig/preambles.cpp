@@ -130,13 +130,15 @@ candidate check_structure(const std::uint8_t* buf, std::size_t count, std::size_
             // A block-start code out of place and none where this block
             // ends: a word lost or slipped in shifted the frames, so the
             // prediction follows the code.
-            const std::size_t block_end = p + period - (f * c + j);
-            if (code == block && !block_start && (block_end >= count || code_at(buf, block_end) != block)) {
-                j = 0;
-                f = 0;
-                if (!have_start) {
-                    have_start = true;
-                    result.start = p;
+            if (code == block && !block_start) {
+                const std::size_t block_end = p + period - (f * c + j);
+                if (block_end >= count || code_at(buf, block_end) != block) {
+                    j = 0;
+                    f = 0;
+                    if (!have_start) {
+                        have_start = true;
+                        result.start = p;
+                    }
                 }
             }
         }

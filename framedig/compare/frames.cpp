@@ -81,7 +81,12 @@ std::size_t frames_in_place(frame_stream& s, std::size_t n)
         const unsigned code = code_in(s, base + k * c);
         return code != s.first_code && code != s.block_code;
     };
+    // Frames in place are the rule, and a shift lasts: every 32nd frame is
+    // checked, then each one from the last checked in place.
+    constexpr std::size_t stride = 32;
     std::size_t k = 0;
+    while (k + stride < n && !off(k + stride))
+        k += stride;
     while (k + 1 < n && !(off(k) && off(k + 1)))
         ++k;
     if (k + 1 >= n || k > 0)
