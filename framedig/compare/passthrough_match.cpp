@@ -123,12 +123,13 @@ void skipped(passthrough_run& run, passthrough& facts, match_state& st, long lon
     if (in_run) {
         codec = st.gap_codec;
         due = st.gap_due;
+        st.gap_codec = -1;
     }
     note_problem(facts, problem_missing, missing, codec, due);
 }
 
-// Capture frames that matched nothing, then one that matches both the
-// reference frame expected and the one as many frames on (identical frames):
+// Capture frames that matched nothing, then one that matches the reference
+// frame as many frames on (among identical frames, an earlier one too):
 // those frames took the places in between when their lengths fit.
 bool took_places(passthrough_run& run, passthrough& facts, const match_state& st)
 {
@@ -202,36 +203,6 @@ void finish(passthrough_run& run, passthrough& facts, const match_state& st)
 }
 
 } // namespace
-
-void note_problem(passthrough& facts, problem_kind kind, long long count, long long codec_frame, long long capture_frame,
-                  long long byte)
-{
-    problem& p = facts.problems[kind];
-    if (p.count == 0 || capture_frame < p.capture_frame) {
-        p.codec_frame = codec_frame;
-        p.capture_frame = capture_frame;
-        p.byte = byte;
-    }
-    p.count += count;
-    // The earliest problem in the capture; of two at one frame, the one in the list first.
-    facts.first_kind = problem_kinds;
-    for (int k = 0; k < problem_kinds; ++k) {
-        const problem& q = facts.problems[static_cast<std::size_t>(k)];
-        if (q.count > 0 && (facts.first_kind == problem_kinds || q.capture_frame < facts.problems[facts.first_kind].capture_frame))
-            facts.first_kind = static_cast<problem_kind>(k);
-    }
-}
-
-long long missing_total(const passthrough& facts)
-{
-    return facts.problems[problem_missing_before].count + facts.problems[problem_missing].count +
-           facts.problems[problem_missing_after].count;
-}
-
-bool passthrough_exact(const passthrough& facts)
-{
-    return facts.aligned && facts.first_kind == problem_kinds;
-}
 
 void match_passthrough(passthrough_run& run, passthrough& facts)
 {
