@@ -9,7 +9,9 @@
 // only when the whole window agrees with it: the frame pattern it implies
 // holds for nearly every word, the code occurs about once a block, and where
 // it recurs a whole number of blocks apart, the shortest such spacing is one
-// block. Zero words are nothing received and count for neither.
+// block. Zero words are nothing received and count for neither. A word
+// lost or slipped in shifts the frames that follow: the predicted structure
+// starts again at the next block-start code.
 #include "iec958.h"
 
 #include <algorithm>
@@ -125,6 +127,20 @@ candidate check_structure(const std::uint8_t* buf, std::size_t count, std::size_
             }
             if (code != (block_start ? block : code_at(buf, s + c + j)) && ++result.mismatches > max_mismatches)
                 return result;
+            // A block-start code out of place and none where this block
+            // ends: a word lost or slipped in shifted the frames, so the
+            // prediction follows the code.
+            if (code == block && !block_start) {
+                const std::size_t block_end = p + period - (f * c + j);
+                if (block_end >= count || code_at(buf, block_end) != block) {
+                    j = 0;
+                    f = 0;
+                    if (!have_start) {
+                        have_start = true;
+                        result.start = p;
+                    }
+                }
+            }
         }
         if (++j == c) {
             j = 0;

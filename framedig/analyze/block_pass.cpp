@@ -176,6 +176,10 @@ bool fast_block(pass_state& p, analysis& facts, const std::uint8_t* buf, std::si
     // inside breaks the block, and the word-by-word path reports it.
     if (p.preambles && l.codes != 1)
         return false;
+    // A word lost or slipped in shifts the last frame off its first-subframe code.
+    if (p.preambles && p.first_code != 0 &&
+        (load_word(block + (p.block_words - static_cast<std::size_t>(p.channels)) * word_bytes) & preamble_mask) != p.first_code)
+        return false;
 
     const bool same = history && !l.status_differs;
     if (!same)

@@ -51,6 +51,39 @@ void block_start(pass_state& p, analysis& facts)
     p.frame_in_block = 0;
 }
 
+// Word i is out of place when a frame's first-subframe code is missing from
+// a first subframe or found in another; when the next first subframe is out
+// of place too, a word was lost or slipped in and the frames have shifted
+// (a single wrong code leaves them where they were).
+bool frames_shifted(const pass_state& p, const std::uint8_t* buf, std::size_t i, std::size_t end)
+{
+    const auto c = static_cast<std::size_t>(p.channels);
+    const auto code = [buf](std::size_t k) { return load_word(buf + k * word_bytes) & preamble_mask; };
+    const bool out_of_place = p.ch == 0 ? p.frame_in_block > 0 && code(i) != p.first_code : code(i) == p.first_code || code(i) == 0;
+    const std::size_t next = i + c - static_cast<std::size_t>(p.ch);
+    return out_of_place && next < end && code(next) != p.first_code;
+}
+
+// A block-start code inside a block, and another where this block ends: a
+// stray code, the frames are in place.
+bool stray_block_code(const pass_state& p, const std::uint8_t* buf, std::size_t i, std::size_t end)
+{
+    const auto at = static_cast<std::size_t>(p.frame_in_block * p.channels + p.ch);
+    if (!p.in_block || at == 0)
+        return false;
+    const std::size_t next = i + p.block_words - at;
+    return next < end && (load_word(buf + next * word_bytes) & preamble_mask) == p.block_code;
+}
+
+// The frames shifted: the block is broken here, and the structure is found
+// again at the next block-start code.
+void frames_shifted_here(pass_state& p, analysis& facts)
+{
+    structure_broken(p, facts);
+    clear_block(facts, p.channels);
+    p.in_block = false;
+}
+
 void block_start_missing(pass_state& p, analysis& facts)
 {
     structure_broken(p, facts);
@@ -141,6 +174,7 @@ bool pass_begin(pass_state& p, analysis& facts, const preamble_codes& codes, lon
     p.block_words = static_cast<std::size_t>(channels) * static_cast<std::size_t>(frames_per_block);
     p.preambles = codes.usable;
     p.block_code = codes.block;
+    p.first_code = codes.first;
     p.in_block = !codes.usable;
     if (!unwrapper_init(p.unwrapper))
         return false;
@@ -194,10 +228,14 @@ std::size_t pass_words(pass_state& p, analysis& facts, const std::uint8_t* buf, 
     while (i < end && (at_end || end - i > reserve)) {
         const std::uint32_t w = load_word(buf + i * word_bytes);
         if (p.preambles) {
-            if ((w & preamble_mask) == p.block_code)
+            if ((w & preamble_mask) == p.block_code && stray_block_code(p, buf, i, end))
+                structure_broken(p, facts);
+            else if ((w & preamble_mask) == p.block_code)
                 block_start(p, facts);
             else if (p.expect_start)
                 block_start_missing(p, facts);
+            else if (p.in_block && p.first_code != 0 && frames_shifted(p, buf, i, end))
+                frames_shifted_here(p, facts);
         }
         if (p.fast && p.in_block && p.frame_in_block == 0 && p.ch == 0 && end - i >= p.block_words &&
             fast_block(p, facts, buf, i)) {

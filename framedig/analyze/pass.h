@@ -10,6 +10,7 @@ struct pass_state {
     std::size_t block_words = 0;
     bool preambles = false;
     unsigned block_code = 0;
+    unsigned first_code = 0;      // of a frame's first subframe; 0 when the codes mark only blocks
     bool fast = false;            // whole blocks may take the fast path
     long long word = 0;           // index of the next word
     long long frame = 0;          // its frame; frame 0 may be cut at the front

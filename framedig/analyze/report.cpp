@@ -94,7 +94,7 @@ void print_structure(std::FILE* out, const analysis& facts)
     if (facts.interrupted)
         std::fputs("  reading       stopped by a signal: the report covers what was read\n", out);
     if (facts.preambles)
-        std::fprintf(out, "  first block   frame %lld (preamble codes: 0x%X block start, 0x%X first subframe)\n",
+        std::fprintf(out, "  first block   frame %lld\n                (preamble codes: 0x%X block start, 0x%X first subframe)\n",
                      facts.first_block_frame, facts.block_code, facts.first_code);
     else if (facts.preamble_channels != 0)
         std::fprintf(out, "  first block   frame 0, counted from the first word: the preamble codes\n"

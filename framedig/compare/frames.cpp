@@ -62,6 +62,45 @@ bool read_more(frame_stream& s)
     return got > 0;
 }
 
+unsigned code_in(const frame_stream& s, std::size_t word)
+{
+    return load_word(s.io.get() + word * word_bytes) & preamble_mask;
+}
+
+// How many of the n frames in the read buffer are in place. A word lost or
+// slipped in shifts the frames after it off their first-subframe codes (two
+// frames in a row: one wrong code is not a shift); the words are then
+// followed to the next block-start code, where the frames line up again.
+std::size_t frames_in_place(frame_stream& s, std::size_t n)
+{
+    if (s.unchecked > 0 || s.first_code == 0)
+        return s.first_code == 0 ? n : std::min(n, s.unchecked);
+    const auto c = static_cast<std::size_t>(s.channels);
+    const std::size_t base = s.io_pos / word_bytes;
+    const auto off = [&s, c, base](std::size_t k) {
+        const unsigned code = code_in(s, base + k * c);
+        return code != s.first_code && code != s.block_code;
+    };
+    // Frames in place are the rule, and a shift lasts: every 32nd frame is
+    // checked, then each one from the last checked in place.
+    constexpr std::size_t stride = 32;
+    std::size_t k = 0;
+    while (k + stride < n && !off(k + stride))
+        k += stride;
+    while (k + 1 < n && !(off(k) && off(k + 1)))
+        ++k;
+    if (k + 1 >= n || k > 0)
+        return k + 1 >= n ? n : k;
+    for (std::size_t w = base; w < s.io_len / word_bytes; ++w) {
+        if (code_in(s, w) == s.block_code) {
+            s.io_pos += (w - base) % c * word_bytes;
+            s.unchecked = (w - base) / c;
+            return 0;
+        }
+    }
+    return n;  // no block start to line up with in the buffer: the frames as they are
+}
+
 // Decodes the frames that the read buffer holds (reading more when it holds
 // none) into the ring, dropping the oldest; at most a quarter of the ring at
 // a time, and never across its end, so the recent past stays held.
@@ -78,6 +117,10 @@ bool load_frames(frame_stream& s)
     std::size_t n = (s.io_len - s.io_pos) / frame_bytes;
     n = std::min<std::size_t>(n, ring_frames / 4);
     n = std::min<std::size_t>(n, static_cast<std::size_t>(ring_frames - (s.end & (ring_frames - 1))));
+    if (s.capture) {
+        n = frames_in_place(s, n);
+        s.unchecked -= std::min(s.unchecked, n);
+    }
     decode_frames(s, s.io.get() + s.io_pos, s.end, n);
     s.io_pos += n * frame_bytes;
     s.end += static_cast<long long>(n);
@@ -153,6 +196,8 @@ capture_layout probe_capture(frame_stream& s, int channels_given)
     if (codes.usable) {
         layout.channels = codes.channels;
         layout.block_word = static_cast<long long>(codes.start);
+        s.block_code = codes.block;
+        s.first_code = codes.first;
     }
     return layout;
 }
@@ -181,6 +226,7 @@ bool rewind_stream(frame_stream& s, long long idx)
     s.begin = s.end = idx;
     s.ended = false;
     s.io_pos = s.io_len = 0;
+    s.unchecked = 0;
     s.byte_limit = s.data_bytes < 0 ? -1 : std::max(0LL, s.data_bytes - idx * frame_bytes);
     return true;
 }

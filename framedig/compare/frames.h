@@ -30,6 +30,9 @@ struct frame_stream {
     std::size_t io_size = 0;
     std::size_t io_pos = 0;
     std::size_t io_len = 0;
+    unsigned block_code = 0;      // a capture's preamble codes; first_code 0 when they do not mark frames
+    unsigned first_code = 0;
+    std::size_t unchecked = 0;    // frames up to the block start where shifted frames line up again
     std::uint32_t sample_or = 0;  // of every sample decoded: its lowest bit in use
     bool low_bits = false;        // capture bits below the precision were set
 };

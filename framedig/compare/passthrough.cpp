@@ -43,6 +43,36 @@ bool read_capture_chunk(passthrough_run& run, passthrough& facts)
 
 } // namespace
 
+void note_problem(passthrough& facts, problem_kind kind, long long count, long long codec_frame, long long capture_frame,
+                  long long byte)
+{
+    problem& p = facts.problems[kind];
+    if (p.count == 0 || capture_frame < p.capture_frame) {
+        p.codec_frame = codec_frame;
+        p.capture_frame = capture_frame;
+        p.byte = byte;
+    }
+    p.count += count;
+    // The earliest problem in the capture; of two at one frame, the one in the list first.
+    facts.first_kind = problem_kinds;
+    for (int k = 0; k < problem_kinds; ++k) {
+        const problem& q = facts.problems[static_cast<std::size_t>(k)];
+        if (q.count > 0 && (facts.first_kind == problem_kinds || q.capture_frame < facts.problems[facts.first_kind].capture_frame))
+            facts.first_kind = static_cast<problem_kind>(k);
+    }
+}
+
+long long missing_total(const passthrough& facts)
+{
+    return facts.problems[problem_missing_before].count + facts.problems[problem_missing].count +
+           facts.problems[problem_missing_after].count;
+}
+
+bool passthrough_exact(const passthrough& facts)
+{
+    return facts.aligned && facts.first_kind == problem_kinds;
+}
+
 bool reference_has(passthrough_run& run, passthrough& facts, long long n)
 {
     while (run.ref.end <= n && !run.ref_done) {

@@ -4,7 +4,9 @@
 // (repeated), or one further on (the frames between are missing). Frames
 // that match nothing are settled at the next match: as many as the
 // reference frames skipped there took their place (corrupted), the rest were
-// sent besides (extra).
+// sent besides (extra). Identical frames (a silent lead-in) match in order:
+// a frame lost among them shows only where they end, and the bursts' timing
+// tells where in the run it was due.
 #include "compare/passthrough.h"
 
 #include <algorithm>
@@ -21,9 +23,14 @@ struct match_state {
     std::array<long long, pending_kept> pending_frame{};  // their capture frames, the first ones
     std::array<std::size_t, pending_kept> pending_length{};
     long long first_byte = -1;  // where the first of them differs from the frame expected
-    std::uint64_t first_key = 0;  // the first matched frame
-    std::size_t first_length = 0;
-    bool identical = true;      // every frame matched so far is the first one again
+    std::uint64_t run_key = 0;  // the run of identical reference frames the last match is in
+    std::size_t run_length = 0;
+    long long run_start = 0;
+    long long last_q = -1;      // the last capture frame matched, and where its burst began
+    long long last_capture = -1;
+    long long period = 0;       // the shortest step between the bursts of consecutive matches
+    long long gap_codec = -1;   // the latest match that came a burst period or more late
+    long long gap_due = -1;     // where the frame before it was due
     long long swapped_codec = -1;
     long long swapped_capture = -1;
 };
@@ -46,8 +53,25 @@ void start_matching(passthrough_run& run, passthrough& facts, match_state& st, l
     facts.offset = ring_at(run.cap, m).capture_frame;
     st.i = j;
     st.q = m;
-    st.first_key = ring_at(run.ref, j).key;
-    st.first_length = ring_at(run.ref, j).length;
+    st.run_start = j;
+    st.run_key = ring_at(run.ref, j).key;
+    st.run_length = ring_at(run.ref, j).length;
+}
+
+// Learns the burst period from consecutive matches and notes a match that
+// came later than the period: a frame may have been lost before it.
+void note_timing(match_state& st, long long r, long long capture_frame)
+{
+    const long long step = capture_frame - st.last_capture;
+    if (st.last_q >= 0 && st.last_q == st.q - 1 && r == st.i && step > 0) {
+        if (st.period > 0 && 2 * step >= 3 * st.period) {
+            st.gap_codec = r;
+            st.gap_due = st.last_capture + st.period;
+        }
+        st.period = st.period == 0 ? step : std::min(st.period, step);
+    }
+    st.last_q = st.q;
+    st.last_capture = capture_frame;
 }
 
 void matched(const passthrough_run& run, passthrough& facts, match_state& st, long long r)
@@ -60,8 +84,13 @@ void matched(const passthrough_run& run, passthrough& facts, match_state& st, lo
         st.swapped_codec = r;
         st.swapped_capture = c.capture_frame;
     }
+    note_timing(st, r, c.capture_frame);
     const held_frame& f = ring_at(run.ref, r);
-    st.identical = st.identical && f.key == st.first_key && f.length == st.first_length;
+    if (f.key != st.run_key || f.length != st.run_length) {
+        st.run_start = r;
+        st.run_key = f.key;
+        st.run_length = f.length;
+    }
     ++facts.matched;
     st.i = r + 1;
     ++st.q;
@@ -81,13 +110,37 @@ void skipped(passthrough_run& run, passthrough& facts, match_state& st, long lon
     const long long missing = k - corrupted;
     if (missing == 0)
         return;
-    // Within a run of identical frames (silence) from the first match on,
-    // the frames missing could as well be missing at the start.
-    bool at_start = st.identical;
-    for (long long r = st.i; at_start && r < st.i + k; ++r)
-        at_start = ring_at(run.ref, r).key == st.first_key && ring_at(run.ref, r).length == st.first_length;
-    note_problem(facts, at_start ? problem_missing_before : problem_missing, missing, at_start ? 0 : st.i + corrupted,
-                 ring_at(run.cap, st.q).capture_frame);
+    // The next burst arrived where the first missing frame was due, or a
+    // period after the last match when zeros or pauses filled the gap.
+    const long long arrived = ring_at(run.cap, st.q).capture_frame;
+    long long codec = st.i + corrupted;
+    long long due = corrupted == 0 && st.period > 0 ? std::min(arrived, st.last_capture + st.period) : arrived;
+    // Frames identical to the run matched last: lost where the run's bursts
+    // came late, if they did.
+    bool in_run = st.gap_codec > st.run_start;
+    for (long long r = codec; in_run && r < st.i + k; ++r)
+        in_run = ring_at(run.ref, r).key == st.run_key && ring_at(run.ref, r).length == st.run_length;
+    if (in_run) {
+        codec = st.gap_codec;
+        due = st.gap_due;
+        st.gap_codec = -1;
+    }
+    note_problem(facts, problem_missing, missing, codec, due);
+}
+
+// Capture frames that matched nothing, then one that matches the reference
+// frame as many frames on (among identical frames, an earlier one too):
+// those frames took the places in between when their lengths fit.
+bool took_places(passthrough_run& run, passthrough& facts, const match_state& st)
+{
+    const long long u = st.unmatched;
+    if (u == 0 || u > static_cast<long long>(pending_kept) || !reference_has(run, facts, st.i + u) ||
+        !frames_same(run.ref, st.i + u, run.cap, st.q))
+        return false;
+    for (long long n = 0; n < u; ++n)
+        if (ring_at(run.ref, st.i + n).length != st.pending_length[static_cast<std::size_t>(n)])
+            return false;
+    return true;
 }
 
 bool repeated(const passthrough_run& run, passthrough& facts, match_state& st)
@@ -151,36 +204,6 @@ void finish(passthrough_run& run, passthrough& facts, const match_state& st)
 
 } // namespace
 
-void note_problem(passthrough& facts, problem_kind kind, long long count, long long codec_frame, long long capture_frame,
-                  long long byte)
-{
-    problem& p = facts.problems[kind];
-    if (p.count == 0 || capture_frame < p.capture_frame) {
-        p.codec_frame = codec_frame;
-        p.capture_frame = capture_frame;
-        p.byte = byte;
-    }
-    p.count += count;
-    // The earliest problem in the capture; of two at one frame, the one in the list first.
-    facts.first_kind = problem_kinds;
-    for (int k = 0; k < problem_kinds; ++k) {
-        const problem& q = facts.problems[static_cast<std::size_t>(k)];
-        if (q.count > 0 && (facts.first_kind == problem_kinds || q.capture_frame < facts.problems[facts.first_kind].capture_frame))
-            facts.first_kind = static_cast<problem_kind>(k);
-    }
-}
-
-long long missing_total(const passthrough& facts)
-{
-    return facts.problems[problem_missing_before].count + facts.problems[problem_missing].count +
-           facts.problems[problem_missing_after].count;
-}
-
-bool passthrough_exact(const passthrough& facts)
-{
-    return facts.aligned && facts.first_kind == problem_kinds;
-}
-
 void match_passthrough(passthrough_run& run, passthrough& facts)
 {
     long long j = 0;
@@ -203,6 +226,12 @@ void match_passthrough(passthrough_run& run, passthrough& facts)
         run.keep_cap_from = st.q;
         if (!capture_has(run, facts, st.q))
             break;
+        if (took_places(run, facts, st)) {
+            const long long k = st.unmatched;
+            skipped(run, facts, st, k);
+            matched(run, facts, st, st.i + k);
+            continue;
+        }
         if (reference_has(run, facts, st.i) && frames_same(run.ref, st.i, run.cap, st.q)) {
             matched(run, facts, st, st.i);
             continue;

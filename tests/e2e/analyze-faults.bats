@@ -40,6 +40,9 @@ for x in b:
         c = (c >> 1) ^ 0xB8 if c & 1 else c >> 1
 print(" ".join("0x%02x" % x for x in b + [c]))')
     "$IEC958_ENCODE" pro.iec "$crc" tone.wav
+    # Four seconds of music: longer than the window the codes are detected in.
+    sox -D -n -r 48000 -c 2 -b 16 pluck.wav synth 4 pluck C4 pluck E4
+    "$IEC958_ENCODE" pluck.iec "$pcm48k16" pluck.wav
 }
 
 setup() {
@@ -47,6 +50,12 @@ setup() {
 }
 
 edit() { python3 "$EDITCAP" 2 "$@"; }
+# slip WORD FILE [lost]: the capture with a zero word slipped in before word
+# WORD (a receiver's glitch), or with that word lost.
+slip() {
+    python3 -c 'import sys; d = open(sys.argv[2], "rb").read(); k = 4 * int(sys.argv[1])
+sys.stdout.buffer.write(d[:k] + (d[k + 4:] if len(sys.argv) > 3 else bytes(4) + d[k:]))' "$@"
+}
 
 @test "faults of real captures: found where they are, and nothing made up" {
     analyze_table <<'EOF'
@@ -59,6 +68,11 @@ one block start in a short capture|edit skip 100 truncate 284 < tone.iec||0|d["c
 frames repeated inside a block|edit repeat 4 6 < tone.iec||1|d["findings"] == ["block structure broken at frame 192"] and d["status_changes"] == [] and d["blocks"] == 124
 frames repeated in a professional block|edit repeat 4 6 < pro.iec||1|d["findings"] == ["block structure broken at frame 192"] and d["crc_errors"] == [0, 0] and cs[0]["crc_ok"]
 a dropped frame|edit drop 500 1 < tone.iec||1|d["findings"] == ["block structure broken at frame 575"] and d["status_changes"] == []
+a zero word slipped in: found where it is, the blocks found again after it|slip 1001 tone.iec||1|d["channels"] == 2 and d["findings"] == ["block structure broken at frame 500"] and d["status_changes"] == [] and d["blocks"] == 124
+a word lost: found where it is|slip 1001 tone.iec lost||1|d["findings"] == ["block structure broken at frame 500"] and d["status_changes"] == []
+a zero word slipped in early in a long capture: the channels still detected|slip 20001 pluck.iec||1|d["channels"] == 2 and d["channels_detected"] and d["block_start"]["found_by"] == "preamble" and d["findings"] == ["block structure broken at frame 10000"] and d["status_changes"] == []
+a stray block-start code, the blocks in place: one finding|edit code 1000 1 8 < tone.iec||1|d["findings"] == ["block structure broken at frame 1000"] and d["blocks"] == 125
+the first block a second in: the report keeps to 80 columns|edit silence 48000 < tone.iec||0|d["block_start"]["frame"] == 48000 and d["findings"] == [] and "  first block   frame 48000\n" in text
 a word cut at the front|edit skip 100 flip 20 2 28 badparity 30 1 < tone.iec > edited; tail -c +5 edited||1|d["leading_words"] == 1 and d["invalid_frames"] == [0, 1] and d["parity_errors"] == [1, 0] and d["first_parity_error"] == {"frame": 30, "channel": 1}
 word length from 16 to 24 bits|cat tone.iec tone24.iec||1|d["findings"] == ["block 125, channel %d: maximum word length 20 bits -> 24 bits, word length 16 bits -> 24 bits" % c for c in (1, 2)]
 a change in nearly every field, whole|cat cd.iec hd.iec||1|any(len(x) > 160 and x.endswith("original sampling frequency 44.1 kHz -> 96 kHz, CGMS-A copying permitted -> no copying") for x in d["findings"])

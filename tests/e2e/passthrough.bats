@@ -17,6 +17,16 @@ setup_file() {
     cd "$BATS_FILE_TMPDIR"
     make_bitstream_captures
     spdif mp3 pluck-mono.mp3 && play mp3 "$na441" 44100 2
+    # A second of silence before the music: the encoders' frames for it are
+    # byte-identical, AC-3 at a 48 kHz link and E-AC-3 at 192 kHz.
+    sox -n -D -b 16 -r 48000 -c 2 lead.wav synth 1 pluck C4 pluck E4 pad 1 0
+    for codec in ac3 eac3; do
+        ffmpeg -hide_banner -loglevel error -y -i lead.wav -c:a $codec lead.$codec
+        ffmpeg -hide_banner -loglevel error -y -i lead.$codec -c copy -f spdif lead-$codec.spdif
+    done
+    play lead-ac3 "$na48" 48000 2
+    play lead-eac3 "$na192" 192000 2
+    python3 "$EDITCAP" 2 mute 0 3072 < lead-ac3.iec > quiet.iec
 }
 
 setup() {
@@ -62,6 +72,14 @@ the first burst never arrived|ac3|2|skip 1536|pluck-51.ac3|1|m["before"] == 1 an
 capture began inside the first burst|ac3|2|skip 1000|pluck-51.ac3|1|m["before"] == 1 and d["offset_frames"] == 536
 dropped burst|ac3|2|drop 4608 1536|pluck-51.ac3|1|m == {"before": 0, "within": 1, "after": 0} and p["first_problem"] == {"codec_frame": 3, "capture_frame": 4608, "what": "missing"} and "1 AC-3 frames missing within the capture, the first is codec frame 3 (due at capture frame 4608)" in f
 gap filled with zeros|ac3|2|mute 4608 1536|pluck-51.ac3|1|m["within"] == 1 and p["extra"] == 0 and p["matched"] == 31
+gap filled with zeros: the frame was due where its burst was muted|ac3|2|mute 4608 1536|pluck-51.ac3|1|p["first_problem"] == {"codec_frame": 3, "capture_frame": 4608, "what": "missing"} and "the first is codec frame 3 (due at capture frame 4608)" in f
+DTS: three bursts muted, due from the first|dts|2|mute 1024 1536|pluck.dts|1|m["within"] == 3 and p["first_problem"] == {"codec_frame": 2, "capture_frame": 1024, "what": "missing"}
+identical lead-in frames: one corrupted is not taken for a lost first frame|lead-ac3|2|flip 30800 1 20|lead.ac3|1|p["corrupted"] == 1 and p["extra"] == 0 and m == {"before": 0, "within": 0, "after": 0} and p["first_problem"] == {"codec_frame": 20, "capture_frame": 30720, "what": "corrupted"}
+identical lead-in frames: one dropped is missing within the capture|lead-ac3|2|drop 15360 1536|lead.ac3|1|m == {"before": 0, "within": 1, "after": 0} and p["extra"] == 0 and p["matched"] == r["codec_frames"] - 1 and p["first_problem"]["what"] == "missing"
+identical lead-in frames: one muted is missing where its burst was due|lead-ac3|2|mute 15360 1536|lead.ac3|1|m == {"before": 0, "within": 1, "after": 0} and p["first_problem"] == {"codec_frame": 10, "capture_frame": 15360, "what": "missing"}
+identical lead-in frames: a stall of zeros loses nothing|lead-ac3|2|insert 15360 @setup/quiet.iec 0 1536|lead.ac3|0|m == {"before": 0, "within": 0, "after": 0} and p["matched"] == r["codec_frames"]
+E-AC-3: identical lead-in frames, one muted|lead-eac3|2|mute 61440 6144|lead.eac3|1|m == {"before": 0, "within": 1, "after": 0} and p["first_problem"] == {"codec_frame": 10, "capture_frame": 61440, "what": "missing"}
+E-AC-3: identical lead-in frames, one corrupted|lead-eac3|2|flip 61500 1 20|lead.eac3|1|p["corrupted"] == 1 and p["extra"] == 0 and p["first_problem"]["codec_frame"] == 10
 pause burst in the gap|ac3|2|mute 4608 1536 pause 4608|pluck-51.ac3|1|m["within"] == 1 and p["extra"] == 0 and d["data_bursts"] == 31
 repeated burst|ac3|2|repeat 4608 1536|pluck-51.ac3|1|p["repeated"] == 1 and p["matched"] == 32 and p["first_problem"] == {"codec_frame": 3, "capture_frame": 6144, "what": "repeated"}
 flipped payload byte|ac3|2|flip 4618 1 12|pluck-51.ac3|1|p["corrupted"] == 1 and p["matched"] == 31 and p["first_problem"]["what"] == "corrupted" and "the first is codec frame 3 at capture frame 4608, from byte 33" in f
@@ -169,7 +187,7 @@ an elementary stream through a pipe|<(cat $FIXTURES/pluck-51.ac3)|$BATS_FILE_TMP
 a PCM WAV file through a pipe, compared from its start|<(cat $FIXTURES/stereo-48k.wav)|$FIXTURES/stereo-48k.iec|0|bit-exact: 2400 frames at offset 0
 bytes before the first frame|junk.ac3|$BATS_FILE_TMPDIR/ac3.iec|0|bit-exact passthrough: 32 AC-3 frames
 a reference frame that fails its CRC|bad.ac3|$BATS_FILE_TMPDIR/ac3.iec|1|not bit-exact: 1 AC-3 frames corrupted, the first is codec frame 5 at capture frame 7680, from byte 700
-identical frames at the start, the first lost|same.ac3|same-late.iec|1|not bit-exact: the first 1 AC-3 frames never arrived (the first to arrive is codec frame 1)
+identical frames at the start, the first lost: taken in order, the loss shows where they end|same.ac3|same-late.iec|1|not bit-exact: 1 AC-3 frames missing within the capture, the first is codec frame 2 (due at capture frame 3072)
 EOF
     fd --reference junk.ac3 --json -i "$BATS_FILE_TMPDIR/ac3.iec" -o junk.json > /dev/null
     fd --reference bad.ac3 --json -i "$BATS_FILE_TMPDIR/ac3.iec" -o bad.json > /dev/null || true

@@ -56,6 +56,9 @@ PY
 32-bit compared by its top 24 bits|stereo-24bit||ref32.wav|0|d["reference"]["bits"] == 32 and d["compared_bits"] == 24 and d["bit_exact"]
 leading silence|stereo-48k|silence 1536|stereo-48k.wav|0|d["offset_frames"] == 1536 and d["compared_frames"] == 2400
 late start|stereo-48k|skip 100|stereo-48k.wav|1|d["offset_frames"] == -100 and d["missing_frames"] == 100 and d["compared_frames"] == 2300 and "the capture began 100 frames after the reference started" in f
+a zero word slipped in: one frame differs, the channels stay in place|stereo-48k|slip 1000 2|stereo-48k.wav|1|d["mismatched_frames"] == 1 and d["first_mismatch"] == {"frame": 1000, "channel": 2, "expected": 16423, "got": 0} and d["diagnosis"] == []
+a word lost: a frame differs and one is dropped, the channels stay in place|stereo-48k|lose 1000 2|stereo-48k.wav|1|d["first_mismatch"]["frame"] == 1000 and d["mismatched_frames"] <= 16 and d["missing_frames"] == 1 and d["diagnosis"] == []
+a zero word slipped in before a frame: nothing lost|stereo-48k|slip 1000 1|stereo-48k.wav|0|d["bit_exact"] and d["compared_frames"] == 2400
 dropped frames|stereo-48k|drop 1000 192|stereo-48k.wav|1|d["dropped"] == [{"frame": 1000, "count": 192}] and d["missing_frames"] == 192 and d["mismatched_frames"] == 0 and "192 frames dropped at capture frame 1000" in f
 repeated frames|stereo-24bit|repeat 1000 64|stereo-24bit.wav|1|d["repeated"] == [{"frame": 1064, "count": 64}] and d["missing_frames"] == 0 and d["mismatched_frames"] == 0
 drop and repeat|stereo-48k|drop 300 5 repeat 1500 7|stereo-48k.wav|1|d["dropped"] == [{"frame": 300, "count": 5}] and d["repeated"] == [{"frame": 1507, "count": 7}]
@@ -223,6 +226,28 @@ EOF
 -v --ref=r.wav|Error: reference(--reference) and validity(-v) can not be set together.
 --analyze --reference r.wav|Error: reference(--reference) and analyze(--analyze) can not be set together.
 --reference|Unsurported args: --reference.
+EOF
+}
+
+# Six seconds, longer than the window the codes are detected in; a receiver's
+# glitch slips a word in early, in the silence before the music or in it.
+@test "a word slipped in early in a long capture: the channels stay where they are" {
+    sox -n -D -b 16 -r 48000 -c 2 pluck.wav synth 4 pluck C4 pluck E4 pad 1 1
+    "$IEC958_ENCODE" pluck.iec '0x04 0x82 0x00 0x02' pluck.wav
+    while IFS='|' read -r name edits want check; do
+        python3 "$EDITCAP" 2 $edits < pluck.iec > cap
+        code=0
+        fd --reference pluck.wav --json -i cap -o report.json > /dev/null || code=$?
+        python3 - "$check" <<'PY' || { echo "$name: $(cat report.json)" >&2; return 1; }
+import json, sys
+d = json.load(open("report.json"))
+assert d["diagnosis"] == [] and d["offset_frames"] == 0, d["diagnosis"]
+assert eval(sys.argv[1]), sys.argv[1]
+PY
+        [ "$code" -eq "$want" ] || { echo "$name: exit $code, wanted $want" >&2; return 1; }
+    done <<'EOF'
+in the silence: every sample still in place|slip 5000 2|0|d["bit_exact"] and d["compared_frames"] == 288000
+in the music: the one sample it took the place of|slip 100000 2|1|d["mismatched_frames"] == 1 and d["first_mismatch"]["frame"] == 100000 and d["first_mismatch"]["channel"] == 2
 EOF
 }
 

@@ -12,6 +12,10 @@ faults of a real audio path would: editcap.py CHANNELS OP... < in > out
                    before frame F
   truncate N       keep the first N frames
   cutword          leave out the first word (a capture that starts mid-frame)
+  slip F C         slip a zero word in before channel C (from 1) of frame F (a
+                   receiver's glitch): the words after it shift by one
+  lose F C         leave out the word of channel C of frame F: the words after
+                   it shift by one
   flip F C BIT     flip word bit BIT of channel C (from 1) in frame F
   every N C BIT    flip word bit BIT of channel C in every N-th frame from frame 1
   gain DB          scale every sample (bits 4-27) by DB decibels, rounded
@@ -99,6 +103,9 @@ def edit(channels, ops, data):
             words = words[: int(ops.pop(0)) * c]
         elif op == "cutword":
             words = words[1:]
+        elif op in ("slip", "lose"):
+            at = int(ops.pop(0)) * c + int(ops.pop(0)) - 1
+            words = words[:at] + (array.array("I", [0]) if op == "slip" else array.array("I")) + words[at + (op == "lose"):]
         elif op == "flip":
             frame, channel, bit = int(ops.pop(0)), int(ops.pop(0)) - 1, int(ops.pop(0))
             edit_words(words, [frame * c + channel], lambda w: w ^ (1 << bit))

@@ -48,6 +48,17 @@ std::vector<std::uint32_t> cut_front(std::vector<std::uint32_t> words)
     return words;
 }
 
+// A word slipped in (a zero word, as a receiver's glitch writes) or, for an
+// empty `inserted`, one lost at `word`: the frames after it shift.
+std::vector<std::uint32_t> shifted(std::vector<std::uint32_t> words, std::size_t word, std::vector<std::uint32_t> inserted)
+{
+    if (inserted.empty())
+        words.erase(words.begin() + static_cast<std::ptrdiff_t>(word));
+    else
+        words.insert(words.begin() + static_cast<std::ptrdiff_t>(word), inserted.begin(), inserted.end());
+    return words;
+}
+
 struct detect_case {
     const char* name;
     std::vector<std::uint32_t> words;
@@ -65,6 +76,9 @@ TEST(DetectPreambles, ImperfectStarts)
         {"1000 zero words in front", with_zeros(1000, capture(2, 1000)), 0, true, 2, 1000},
         {"two stray codes", with_code(with_code(capture(2, 1000), 601, 0xF), 1400, 0xF), 0, true, 2, 0},
         {"a stray block-start code first", with_code(capture(2, 1000, 100), 21, 8), 0, true, 2, 184},
+        {"a zero word slipped in early: the frames shift once", shifted(capture(2, 2000), 201, {0U}), 0, true, 2, 0},
+        {"a word lost early: the frames shift once", shifted(capture(2, 2000), 201, {}), 0, true, 2, 0},
+        {"a word slipped in, six channels", shifted(capture(6, 2000), 1001, {0x1230U << 4 | 4U}), 0, true, 6, 0},
         {"one block start in a short capture", capture(2, 250, 100), 0, true, 2, 184},
         {"cut mid-frame", cut_front(capture(2, 300, 100)), 0, true, 2, 183},
         {"six channels", capture(6, 500), 0, true, 6, 0},
