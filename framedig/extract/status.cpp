@@ -40,7 +40,7 @@ constexpr std::size_t channel_text_bytes =
 
 struct text {
     std::array<char, text_bytes> bytes;
-    std::size_t used;
+    std::size_t used = 0;
 };
 
 void put(text& t, std::string_view s)
@@ -110,7 +110,6 @@ int iec_status(std::FILE* in, std::FILE* out, bool wav, int channels)
         std::puts("Fail to allocate memory for cstatus.");
         return 1;
     }
-    report->used = 0;
 
     std::array<std::uint32_t, status_words> reference{};
     bool first_block = true;
