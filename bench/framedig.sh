@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Measures framedig on a large synthetic capture against cp and cat of the
-# same file, and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
-# Targets: PCM within 1.2x of cp, -v within 4x of cat, --analyze within 3x of
-# cat (on the generator's ramp and on a 1 kHz tone, whose zero crossings the
-# analysis follows), --reference within 3x of cat of both files (a PCM WAV
-# reference, and a compressed one: AC-3 that ffmpeg encoded, wrapped and
-# played through alsa-lib's iec958 plugin into a capture of the same length),
+# Measures framedig on a large synthetic capture against cat of the same file,
+# and its peak memory. Usage: bench/framedig.sh [BUILD_DIR] [MiB]
+# Targets: the extraction at the speed of copying the file: PCM (-b 16, 20
+# and 24) within 1.2x of cat in > out, -s within 1.8x of cat in > out, -v
+# (which writes almost nothing) within 1.5x of cat in > /dev/null;
+# --analyze within 3x of cat (on the generator's ramp and on a 1 kHz tone,
+# whose zero crossings the analysis follows), --reference within 3x of cat
+# of both files (a PCM WAV reference, and a compressed one: AC-3 that ffmpeg
+# encoded, wrapped and played through alsa-lib's iec958 plugin into a
+# capture of the same length),
 # a capture with every other frame corrupted within 5x of a bit-exact one,
 # --analyze of the AC-3 capture (its codec frames unwrapped, CRCs checked)
 # within 3x of cat of it;
 # peak RSS under 8 MiB, under 16 MiB for --reference. With valgrind
-# installed, callgrind also counts the analysis's instructions per word of
-# each (repeatable where times drift). Needs ffmpeg and aplay.
+# installed, callgrind also counts the instructions per word of the
+# extraction and of the analysis (repeatable where times drift). Needs ffmpeg
+# and aplay.
 set -euo pipefail
 bin=${1:-build/default}/bin
 mib=${2:-1024}
@@ -63,13 +67,15 @@ one() {
     echo "$(((end - start) / 1000))"
 }
 
-names=(cp cat catboth pcm24 pcm16 validity status analyze tone reference corrupted catpass passthrough catcap bitstream)
+names=(cp catout cat catboth pcm24 pcm20 pcm16 validity status analyze tone reference corrupted catpass passthrough catcap bitstream)
 declare -A times
 for _ in $(seq $runs); do
     times[cp]+=" $(one cp "$cap" "$work/out.copy")"
+    times[catout]+=" $(one sh -c "cat '$cap' > '$work/out.copy'")"
     times[cat]+=" $(one sh -c "cat '$cap' > /dev/null")"
     times[catboth]+=" $(one sh -c "cat '$exact' '$ref' > /dev/null")"
     times[pcm24]+=" $(one "$bin/framedig" -w -b 24 -i "$cap" -o "$work/out.pcm")"
+    times[pcm20]+=" $(one "$bin/framedig" -w -b 20 -i "$cap" -o "$work/out.pcm")"
     times[pcm16]+=" $(one "$bin/framedig" -w -b 16 -i "$cap" -o "$work/out.pcm")"
     times[validity]+=" $(one "$bin/framedig" -w -v -c 2 -i "$cap" -o "$work/out.txt")"
     times[status]+=" $(one "$bin/framedig" -w -s -c 2 -i "$cap" -o "$work/out.txt")"
@@ -90,11 +96,14 @@ for name in "${names[@]}"; do
     printf '%-10s best %6.3f s  median %6.3f s\n' "$name" "$(bc -l <<< "${best[$name]} / 1000000")" \
         "$(bc -l <<< "${median[$name]} / 1000000")"
 done
-ratio() { printf '%-22s best %.2f  median %.2f  (target %s)\n' "$1" \
+ratio() { printf '%-34s best %.2f  median %.2f  (target %s)\n' "$1" \
     "$(bc -l <<< "${best[$2]} / ${best[$3]}")" "$(bc -l <<< "${median[$2]} / ${median[$3]}")" "$4"; }
+ratio "PCM 24-bit / cat>out" pcm24 catout 1.2
+ratio "PCM 20-bit / cat>out" pcm20 catout 1.2
+ratio "PCM 16-bit / cat>out" pcm16 catout 1.2
+ratio "-s / cat>out" status catout 1.8
+ratio "-v / cat>/dev/null" validity cat 1.5
 ratio "PCM 24-bit / cp" pcm24 cp 1.2
-ratio "PCM 16-bit / cp" pcm16 cp 1.2
-ratio "-v / cat" validity cat 4
 ratio "--analyze / cat" analyze cat 3
 ratio "--analyze tone / cat" tone cat 3
 ratio "--reference / cat both" reference catboth 3
@@ -114,21 +123,33 @@ printf 'peak RSS KiB: -b 24 %s, -v %s, -s %s, --analyze %s and %s AC-3, --refere
     "$(peak "$bin/framedig" --reference "$ac3" -i "$pcap" -o "$work/out.txt")"
 grep -q '^bit-exact passthrough: ' "$work/out.txt" || { echo "the passthrough was not bit-exact:" >&2; head -n 3 "$work/out.txt" >&2; exit 1; }
 
-# Instructions of the analysis for a capture of n words of the ramp or the tone.
+# Instructions of framedig with the given options for a capture of n words
+# of the ramp or the tone.
 instructions() {
-    head -c $((44 + 4 * $2)) "$([ "$1" = ramp ] && echo "$cap" || echo "$tone")" > "$work/small.wav"
-    # The exit status is the analysis's (1 with findings); the count is what matters.
-    { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$bin/framedig" -w --analyze \
+    local kind=$1 words=$2
+    shift 2
+    head -c $((44 + 4 * words)) "$([ "$kind" = ramp ] && echo "$cap" || echo "$tone")" > "$work/small.wav"
+    # The exit status is the operation's (1 with findings); the count is what matters.
+    { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$bin/framedig" -w "$@" \
         -i "$work/small.wav" -o "$work/out.txt" || true; } 2>&1 | awk '/Collected/ { print $NF }'
 }
 
 # Per word, from the difference of two lengths, so that start-up and the
 # detection in the first MiB do not count.
+per_word() {
+    local name=$1 kind=$2 short long
+    shift 2
+    short=$(instructions "$kind" $((2 * 1024 * 1024)) "$@")
+    long=$(instructions "$kind" $((6 * 1024 * 1024)) "$@")
+    printf 'callgrind %s: %.2f instructions a word (%d for 2M words, %d for 6M)\n' "$name" \
+        "$(bc -l <<< "($long - $short) / (4 * 1024 * 1024)")" "$short" "$long"
+}
+
 if command -v valgrind > /dev/null && [ "$mib" -ge 32 ]; then
-    for kind in ramp tone; do
-        short=$(instructions $kind $((2 * 1024 * 1024)))
-        long=$(instructions $kind $((6 * 1024 * 1024)))
-        printf 'callgrind --analyze, %s: %.2f instructions a word (%d for 2M words, %d for 6M)\n' "$kind" \
-            "$(bc -l <<< "($long - $short) / (4 * 1024 * 1024)")" "$short" "$long"
-    done
+    per_word "-b 24" ramp -b 24
+    per_word "-b 16" ramp -b 16
+    per_word "-s" ramp -s -c 2
+    per_word "-v" ramp -v -c 2
+    per_word "--analyze, ramp" ramp --analyze
+    per_word "--analyze, tone" tone --analyze
 fi

@@ -5,16 +5,34 @@
 
 #include <algorithm>
 
+// Taken in strips of lanes_for(channels) words, as the lane scan takes them:
+// a strip holds lanes / channels whole frames, and lane p of a strip holds
+// frame p / channels of it, channel p % channels. Four lanes at a time
+// collect their C bits over the strips of 32 frames, shifted by the strip's
+// first frame; each lane's bits then go to its channel's word, shifted on by
+// the lane's frame within the strip.
 void gather_status_words(const std::uint8_t* block, int channels, std::uint32_t* words)
 {
+    constexpr std::size_t width = 4;
+    using u32 = lane_vectors<width>::u32;
     const auto c = static_cast<std::size_t>(channels);
+    const std::size_t lanes = lanes_for(channels);
+    const std::size_t strip_frames = lanes / c;
+    const std::size_t strips = bits_per_status_word / strip_frames;
     std::fill(words, words + status_words * c, 0U);
-    for (std::size_t f = 0; f < static_cast<std::size_t>(frames_per_block); ++f) {
-        const std::uint8_t* frame = block + f * c * word_bytes;
-        std::uint32_t* out = words + f / bits_per_status_word * c;
-        const auto shift = static_cast<unsigned>(f % bits_per_status_word);
-        for (std::size_t ch = 0; ch < c; ++ch)
-            out[ch] |= ((load_word(frame + ch * word_bytes) >> status_bit_pos) & 1U) << shift;
+    for (std::size_t j = 0; j < status_words; ++j) {
+        const std::uint8_t* run = block + j * bits_per_status_word * c * word_bytes;
+        std::uint32_t* out = words + j * c;
+        for (std::size_t v = 0; v < lanes; v += width) {
+            u32 bits{};
+            for (std::size_t s = 0; s < strips; ++s) {
+                u32 w;
+                load_words<width>(w, run + (s * lanes + v) * word_bytes);
+                bits |= ((w >> status_bit_pos) & 1U) << static_cast<unsigned>(s * strip_frames);
+            }
+            for (std::size_t k = 0; k < width; ++k)
+                out[(v + k) % c] |= bits[k] << ((v + k) / c);
+        }
     }
 }
 

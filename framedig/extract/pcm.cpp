@@ -2,6 +2,7 @@
 // channels left interleaved as captured.
 #include "iec958.h"
 
+#include <array>
 #include <memory>
 #include <new>
 
@@ -21,22 +22,37 @@ bool pcm_bits_supported(int bits)
 
 namespace {
 
-// One loop per width, so the compiler can vectorise it. Every width is taken
-// with its most significant bit at bit 27.
-template <int Bits> std::size_t convert_words(std::uint8_t* buf, std::size_t count)
+// Every width is taken with its most significant bit at bit 27.
+template <int Bits> std::uint32_t sample_of(std::uint32_t word)
 {
     constexpr int shift = sample_msb_pos + 1 - Bits;
     constexpr std::uint32_t field = (std::uint32_t{1} << Bits) - 1;
+    auto sample = static_cast<std::int32_t>((word >> shift) & field);
+    if constexpr (Bits != 16)
+        sig_pad(sample, Bits);
+    return static_cast<std::uint32_t>(sample);
+}
+
+// One loop per width, so the compiler can vectorise it. Samples are made a
+// group at a time in a local array and then copied over the words they came
+// from: stored in place directly, 2-byte samples would trail the 4-byte
+// words they are read from, and the compiler, unable to tell that apart from
+// an overlap, would convert one word at a time.
+template <int Bits> std::size_t convert_words(std::uint8_t* buf, std::size_t count)
+{
     constexpr std::size_t sample_bytes = Bits == 16 ? 2 : 4;
-    for (std::size_t i = 0; i < count; ++i) {
-        auto sample = static_cast<std::int32_t>((load_word(buf + i * word_bytes) >> shift) & field);
-        if constexpr (Bits != 16)
-            sig_pad(sample, Bits);
-        if constexpr (sample_bytes == 2)
-            store_le(buf + i * sample_bytes, static_cast<std::uint16_t>(sample));
-        else
-            store_le(buf + i * sample_bytes, static_cast<std::uint32_t>(sample));
+    using sample_type = std::conditional_t<Bits == 16, std::uint16_t, std::uint32_t>;
+    constexpr std::size_t group = 32;
+    std::array<std::uint8_t, group * sample_bytes> samples{};
+    std::size_t i = 0;
+    for (; i + group <= count; i += group) {
+        for (std::size_t k = 0; k < group; ++k)
+            store_le(samples.data() + k * sample_bytes,
+                     static_cast<sample_type>(sample_of<Bits>(load_word(buf + (i + k) * word_bytes))));
+        std::memcpy(buf + i * sample_bytes, samples.data(), samples.size());
     }
+    for (; i < count; ++i)
+        store_le(buf + i * sample_bytes, static_cast<sample_type>(sample_of<Bits>(load_word(buf + i * word_bytes))));
     return count * sample_bytes;
 }
 

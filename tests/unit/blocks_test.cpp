@@ -175,7 +175,7 @@ TEST(Blocks, OddParityFoundInEveryPosition)
 TEST(Blocks, StatusGatherMatchesTheExtractionReport)
 {
     std::mt19937 rng(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same words in every run
-    for (const int channels : {1, 2, 3, 6, 8}) {
+    for (const int channels : {1, 2, 3, 5, 6, 8, 12, 33}) {
         const auto block = to_bytes(random_block(channels, rng));
         std::vector<std::uint32_t> words(static_cast<std::size_t>(6 * channels));
         gather_status_words(block.data(), channels, words.data());

@@ -62,6 +62,36 @@ TEST(PcmConvert, KeepsWordOrderAndSize)
     EXPECT_EQ(buf[8 * 4 + 1], 0x0A);
 }
 
+// Runs are converted a group of words at a time with the rest one by one:
+// each sample of a run must be the one its word makes on its own, whatever
+// the run's length around the group size.
+TEST(PcmConvert, RunsAgreeWithSingleWords)
+{
+    struct {
+        const char* name;
+        std::size_t count;
+    } const runs[] = {
+        {"nothing", 0},        {"one word, no whole group", 1}, {"one short of a group", 31},
+        {"exactly one group", 32}, {"a group and one", 33},     {"groups and a tail", 100},
+    };
+    for (const int bits : {16, 20, 24}) {
+        for (const auto& r : runs) {
+            std::vector<std::uint32_t> words(r.count);
+            for (std::size_t i = 0; i < r.count; ++i)
+                words[i] = static_cast<std::uint32_t>(i * 0x9E3779B9U);  // every bit varies
+            auto run = words_to_bytes(words);
+            run.resize(pcm_convert(run.data(), words.size(), bits));
+            std::vector<std::uint8_t> expected;
+            for (const std::uint32_t w : words) {
+                auto one = words_to_bytes({w});
+                one.resize(pcm_convert(one.data(), 1, bits));
+                expected.insert(expected.end(), one.begin(), one.end());
+            }
+            EXPECT_EQ(run, expected) << bits << " bits, " << r.name;
+        }
+    }
+}
+
 TEST(SigPad, ExtendsOnlyAboveTheLargestPositive)
 {
     struct {
