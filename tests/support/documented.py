@@ -21,7 +21,7 @@ LITERAL = r'"(?:[^"\\]|\\.)*"'
 FINDING = re.compile(r'snprintf\(\s*(?:lines\[n\+\+\]\.data\(\)|line(?:\.data\(\))?)\s*,\s*[\w.()]+\s*,\s*((?:'
                      + LITERAL + r'\s*)+)')
 MESSAGE = re.compile(LITERAL)
-MESSAGE_WORDS = re.compile(r'rror|[Ff]ailed|please|Unsurported|Unsupported|Invalid|Cannot|could not|must be|file is')
+MESSAGE_WORDS = re.compile(r'rror|[Ff]ailed|[Ff]ail to|please|Unsurported|Unsupported|Invalid|Cannot|could not|must be|file is')
 CONVERSION = re.compile(r'%[-+ #0-9.*]*(?:lld|ld|d|s|c|f|u|zu|x)')
 
 
