@@ -169,6 +169,20 @@ long long compare_stretch(comparison& facts, diagnosis_sums& sums, realign_state
     return k;
 }
 
+// Whether the n capture frames from q, which the capture has in excess,
+// are the n reference frames before i again (a buffer played twice), not
+// frames that were never played there (silence or other content).
+bool played_before(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n)
+{
+    for (long long k = 0; k < n; ++k) {
+        const std::int32_t* x = i - n + k >= 0 ? known_frame(ref, i - n + k) : ref.zero.get();
+        const std::int32_t* y = known_frame(cap, q + k);
+        if (x != nullptr && y != nullptr && !frames_equal(x, y, ref.channels))
+            return false;
+    }
+    return true;
+}
+
 // The reference frames from i on, which the capture lacks: how many, and
 // whether any holds sound.
 void count_tail(comparison& facts, frame_stream& ref, long long i)
@@ -242,8 +256,10 @@ void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, co
         q += step;
         if (shift > 0)
             record_event(facts.dropped, facts.dropped_runs, facts.dropped_frames, q, shift);
-        else if (shift < 0)
+        else if (shift < 0 && played_before(ref, i, cap, q, -shift))
             record_event(facts.repeated, facts.repeated_runs, facts.repeated_frames, q, -shift);
+        else if (shift < 0)
+            record_event(facts.inserted, facts.inserted_runs, facts.inserted_frames, q, -shift);
         i += std::max(shift, 0LL);
         q += std::max(-shift, 0LL);
     }

@@ -81,7 +81,8 @@ struct channel_sums {
     bool started = false;
     bool loud_before = false;    // a loud frame had matched before it began
     long long from_frame = 0;    // capture frame of the first mismatch
-    long long n = 0;
+    long long n = 0;             // samples summed
+    long long zeroed = 0;        // samples zero in the capture where the reference's are not, not summed
     std::int64_t sx = 0;
     std::int64_t sy = 0;
     wide sxx = 0;

@@ -30,6 +30,8 @@ setup_file() {
     sox -n -r 48000 -c 2 -b 16 sine.wav synth 5 sine 1000 gain -6
     sox -D -n -r 48000 -c 2 -b 16 sine-exact.wav synth 5 sine 1000 gain -6
     sox -D -n -r 48000 -c 2 -b 16 sine-pad.wav synth 5 sine 1000 gain -6 pad 0.01
+    sox -D -n -r 48000 -c 2 -b 16 tone-pad.wav synth 3 sine 1000 gain -1 pad 0.5 0.5
+    sox -D -n -r 48000 -c 2 -b 16 decay.wav synth 10 pluck C4 pluck E4 pad 1 1
     sox -D -n -r 48000 -c 2 -b 16 sine997.wav synth 5 sine 997 gain -6 pad 0.5 0.5
     sox -D -n -r 48000 -c 2 -b 16 square.wav synth 5 square 1000 gain -6 pad 0.2 0.2
     sox -D -n -r 48000 -c 2 -b 16 gap.wav synth 1 sine 440 gain -6 pad 0 1 : synth 1 sine 660 gain -6
@@ -39,7 +41,7 @@ setup_file() {
     sox -D -n -r 48000 -c 2 -b 24 tones.wav synth 3 sine 1000 sine 1500 gain -6 pad 0.3 0.3
     sox -D -n -r 48000 -c 6 -b 16 six.wav synth 2 sine 300 sine 400 sine 500 sine 600 sine 700 sine 800 gain -6 pad 0.2
     sox -D -n -r 32000 -c 2 -b 16 long.wav synth 180 pinknoise gain -10 pad 0.5
-    for name in sine sine-exact sine-pad sine997 square gap pluck lead pink tones six long; do
+    for name in sine sine-exact sine-pad tone-pad decay sine997 square gap pluck lead pink tones six long; do
         play "$name" "$name.wav"
     done
     # The stages of faulty paths.
@@ -63,6 +65,7 @@ setup_file() {
         play "$name" "$name.wav"
     done
     python3 "$EDITCAP" 2 clear 8 < pink.iec > truncated.iec
+    head -c 4000 /dev/zero > zero-words.iec  # what a player's underrun may leave
 }
 
 setup() {
@@ -102,7 +105,7 @@ PY
         k=$((k + 1))
     done < rows
     python3 - <<'PY'
-import json, sys
+import json, re, sys
 failed = 0
 for k, row in enumerate(open("rows").read().splitlines()):
     name, reference, capture, edits, want, check = row.split("|", 5)
@@ -118,6 +121,7 @@ for k, row in enumerate(open("rows").read().splitlines()):
         text = open("report%d.txt" % k).read().splitlines()
         assert text[0].startswith("bit-exact: " if d["bit_exact"] else "not bit-exact: "), text[0]
         assert all(len(line.encode()) <= 80 for line in text), "text report wider than 80 columns"
+        assert not re.search(r"\b(inf|nan)\b", "\n".join(text), re.I), "a number that is not finite"
     except Exception as e:
         failed += 1
         print("%s: %r\n%s" % (name, e, open("report%d.json" % k).read()), file=sys.stderr)
@@ -150,6 +154,10 @@ silent lead-in the capture lacks|pluck|pluck|skip 9600|0|d["offset_frames"] == -
 silent tail the capture lacks|pluck|pluck|silence 5000 truncate 190000|0|d["silent_tail_missing"] == 7000 and "all silent (its tail)" in n
 a sink that swallows 100 ms of sound|pluck|pluck|skip 28800|1|d["offset_frames"] == -28800 and "the capture began 28800 frames after the reference started" in f and d["silent_lead_missing"] == 0
 a capture that ends inside the sound|pluck|pluck|silence 5000 truncate 150000|1|"the capture ends 47000 frames before the reference does" in f
+an underrun filled with zero words|pluck|pluck|insert 50000 zero-words.iec 0 500|1|d["inserted"] == [{"frame": 50000, "count": 500}] and d["inserted_frames"] == 500 and d["repeated"] == [] and "500 frames inserted at capture frame 50000" in f and d["mismatched_frames"] == 0
+silent frames with their preamble codes inserted|pluck|pluck|insert 50000 pluck.iec 0 500|1|d["inserted"] == [{"frame": 50000, "count": 500}] and d["repeated"] == [] and d["repeated_frames"] == 0
+a tone mixed into music|pluck|pluck|insert 50000 sine.iec 30000 300|1|d["inserted"] == [{"frame": 50000, "count": 300}] and d["repeated"] == [] and d["dropped"] == []
+a buffer played twice is repeated, not inserted|pluck|pluck|repeat 50000 300|1|d["repeated"] == [{"frame": 50300, "count": 300}] and d["inserted"] == [] and d["inserted_frames"] == 0
 EOF
 }
 
@@ -168,6 +176,9 @@ the back right channel 6 dB down|six|quiet-back||1|dg == [{"kind": "gain", "chan
 a constant added|tones|offset||1|dg == [{"kind": "dc_offset", "channel": 1, "value": 8389}, {"kind": "dc_offset", "channel": 2, "value": 8389}]
 right channel 3 frames late|tones|skewed||1|dg == [{"kind": "skew", "channel": 2, "frames": 3}]
 nothing to explain|tones|tones||0|dg == []
+a muted gap in a quiet passage is no volume stage|decay|decay|mute 400000 1000|1|dg == [] and d["constant_gain_db"] is None and d["mismatched_frames"] == 1000 and "gain" not in f
+a longer muted gap|decay|decay|mute 420000 3000|1|dg == [] and d["constant_gain_db"] is None and d["dropped"] == [] and d["repeated"] == []
+sound lost for 48 frames of a tone: no -inf dB gain|tone-pad|tone-pad|drop 100000 48|1|d["constant_gain_db"] is None and not any(e["kind"] == "gain" for e in dg)
 EOF
 }
 
