@@ -200,6 +200,11 @@ void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, co
     diagnosis_sums sums;
     start_sums(sums, ref.channels, facts.precision, facts.by_relation ? &relation : nullptr);
     long long i = std::max(0LL, -facts.offset);
+    // A capture whose first sound lines up inside the reference's sound
+    // began there: the silence before its first sound (a receiver locking)
+    // is no part of what was played.
+    if (facts.aligned && cap.has_sound && cap.onset - facts.offset > std::max(i, ref.onset))
+        i = cap.onset - facts.offset;
     long long q = i + facts.offset;
     if (facts.aligned) {
         facts.missing_before = i;

@@ -35,6 +35,14 @@ bool search_late_start(frame_stream& ref, frame_stream& cap, long long& offset);
 bool search_late_reference(frame_stream& ref, frame_stream& cap, long long& offset);
 long long reference_period(frame_stream& ref, long long i);
 bool relate_channels(frame_stream& ref, frame_stream& cap, channel_relation& relation, long long& offset);
+// For a capture whose first sound was found at offset inside the
+// reference: the period the reference repeats with there (0: none) and the
+// offset among those it allows that puts the capture's first sound inside
+// the reference's and lines up the ends of both files' sound where it can.
+long long periodic_start(frame_stream& ref, frame_stream& cap, long long offset, long long& period);
+// Whether the last sounds of both files line up at offset (both files are
+// read to their ends, then again from their onsets).
+bool sound_ends_line_up(frame_stream& ref, frame_stream& cap, long long offset);
 // Sets facts.aligned, offset, period and by_relation (with relation).
 void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_relation& relation);
 

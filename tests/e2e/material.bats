@@ -142,7 +142,10 @@ square wave with 20 frames missing|square|square|silence 5000 drop 60000 20|1|d[
 10 ms of silence before a long sine|sine-pad|sine-pad||0|d["offset_frames"] == 0 and d["compared_frames"] == 240480
 capture started 2.1 s before playback|sine-pad|sine-pad|silence 100000|0|d["offset_frames"] == 100000 and d["compared_frames"] == 240480
 capture started inside a sine|sine|sine|skip 100000|1|d["offset_frames"] == -100000 and "the capture began 100000 frames after the reference started" in f and d["mismatched_frames"] == 0
-capture started inside an exactly periodic sine|sine-exact|sine-exact|skip 100000|1|d["offset_frames"] == -16 and d["period_frames"] == 48 and "the reference repeats every 48 frames" in n and d["mismatched_frames"] == 0
+capture started inside an exactly periodic sine|sine-exact|sine-exact|skip 100000|1|d["offset_frames"] == -100000 and d["period_frames"] == 48 and "the reference repeats every 48 frames" in n and d["mismatched_frames"] == 0 and f == "the capture began 100000 frames after the reference started" and d["missing_after"] == 0
+capture started inside a tone with silence around it|tone-pad|tone-pad|skip 50000|1|d["offset_frames"] == -50000 and d["period_frames"] == 48 and f == "the capture began 50000 frames after the reference started" and d["dropped"] == [] and d["missing_after"] == 0 and dg == []
+silence, then a capture started inside a tone|tone-pad|tone-pad|skip 50000 silence 4800|1|d["offset_frames"] == -45200 and d["aligned_by"] == "samples" and d["missing_before"] == 50000 and f == "the capture began 50000 frames after the reference started" and dg == []
+silence, then a capture started inside music|pluck|pluck|skip 40000 silence 4800|1|d["offset_frames"] == -35200 and d["missing_before"] == 40000 and d["mismatched_frames"] == 0 and f == "the capture began 40000 frames after the reference started"
 capture started mid-frame|sine-exact|sine-exact|cutword|0|d["offset_frames"] == -1 and d["compared_frames"] == 239999 and d["silent_lead_missing"] == 1
 clicks in digital silence|gap|gap|silence 2000 flip 62000 1 12 flip 72000 2 12 flip 82000 1 12|1|d["mismatched_frames"] == 3 and d["dropped"] == [] and d["repeated"] == []
 music with sparse clicks|pluck|pluck|every 997 1 13 silence 4000|1|d["mismatched_frames"] == 193 and d["dropped"] == [] and d["repeated"] == [] and d["aligned_by"] == "samples"
