@@ -148,6 +148,9 @@ void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_rela
         found = relate_channels(ref, cap, relation, related);
         equal = found && plain(relation, ref.channels, ref, cap, related);
         if (found && !equal) {
+            // The relation may have read far past a quiet lead-in: the comparison starts at the onsets.
+            rewind_stream(ref, ref.onset);
+            rewind_stream(cap, cap.onset);
             use_relation(facts, related, false);
             return;
         }

@@ -203,7 +203,7 @@ void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, co
     // A capture whose first sound lines up inside the reference's sound
     // began there: the silence before its first sound (a receiver locking)
     // is no part of what was played.
-    if (facts.aligned && cap.has_sound && cap.onset - facts.offset > std::max(i, ref.onset))
+    if (facts.aligned && !facts.by_relation && cap.has_sound && cap.onset - facts.offset > std::max(i, ref.onset))
         i = cap.onset - facts.offset;
     long long q = i + facts.offset;
     if (facts.aligned) {

@@ -32,6 +32,7 @@ setup_file() {
     sox -D -n -r 48000 -c 2 -b 16 sine-pad.wav synth 5 sine 1000 gain -6 pad 0.01
     sox -D -n -r 48000 -c 2 -b 16 tone-pad.wav synth 3 sine 1000 gain -1 pad 0.5 0.5
     sox -D -n -r 48000 -c 2 -b 16 decay.wav synth 10 pluck C4 pluck E4 pad 1 1
+    sox -n -r 48000 -c 2 -b 16 dithered-lead.wav synth 6 pluck C4 pluck E4 pad 1 1
     sox -D -n -r 48000 -c 2 -b 16 sine997.wav synth 5 sine 997 gain -6 pad 0.5 0.5
     sox -D -n -r 48000 -c 2 -b 16 square.wav synth 5 square 1000 gain -6 pad 0.2 0.2
     sox -D -n -r 48000 -c 2 -b 16 gap.wav synth 1 sine 440 gain -6 pad 0 1 : synth 1 sine 660 gain -6
@@ -41,7 +42,7 @@ setup_file() {
     sox -D -n -r 48000 -c 2 -b 24 tones.wav synth 3 sine 1000 sine 1500 gain -6 pad 0.3 0.3
     sox -D -n -r 48000 -c 6 -b 16 six.wav synth 2 sine 300 sine 400 sine 500 sine 600 sine 700 sine 800 gain -6 pad 0.2
     sox -D -n -r 32000 -c 2 -b 16 long.wav synth 180 pinknoise gain -10 pad 0.5
-    for name in sine sine-exact sine-pad tone-pad decay sine997 square gap pluck lead pink tones six long; do
+    for name in sine sine-exact sine-pad tone-pad decay dithered-lead sine997 square gap pluck lead pink tones six long; do
         play "$name" "$name.wav"
     done
     # The stages of faulty paths.
@@ -56,12 +57,21 @@ setup_file() {
     sox tones.wav skewed.wav delay 0 3s
     sox -D six.wav reordered.wav remix 1 2 5 6 3 4
     sox -D six.wav quiet-back.wav remix 1 2 3 4 5 6v0.5
+    python3 - <<'PY'  # 100 added to channel 1 only, clipped
+import array, wave
+w = wave.open("decay.wav")
+samples = array.array("h", w.readframes(w.getnframes()))
+samples[0::2] = array.array("h", (min(v + 100, 32767) for v in samples[0::2]))
+out = wave.open("left-offset.wav", "wb")
+out.setparams(w.getparams())
+out.writeframes(samples.tobytes())
+PY
     sox -D long.wav long-gain.wav vol 0.8
     sox -D long.wav long-a.wav trim 0 60
     sox -D long.wav long-b.wav trim 60 vol 0.5
     sox long-a.wav long-b.wav long-from.wav
     for name in swapped inverted right-inverted rounded dithered resampled halved offset skewed reordered quiet-back \
-        long-gain long-from; do
+        left-offset long-gain long-from; do
         play "$name" "$name.wav"
     done
     python3 "$EDITCAP" 2 clear 8 < pink.iec > truncated.iec
@@ -182,6 +192,8 @@ the back right channel 6 dB down|six|quiet-back||1|dg == [{"kind": "gain", "chan
 a constant added|tones|offset||1|dg == [{"kind": "dc_offset", "channel": 1, "value": 8389}, {"kind": "dc_offset", "channel": 2, "value": 8389}]
 right channel 3 frames late|tones|skewed||1|dg == [{"kind": "skew", "channel": 2, "frames": 3}]
 nothing to explain|tones|tones||0|dg == []
+a volume stage after a dithered lead-in|dithered-lead|dithered-lead|gain -3|1|dg == [{"kind": "gain", "channel": None, "gain_db": -3.0, "from_frame": None}] and d["offset_frames"] == 0 and "began" not in f
+channel 1 offset, after a second of silence|decay|left-offset||1|dg == [{"kind": "dc_offset", "channel": 1, "value": 100}] and d["offset_frames"] == 0
 a muted gap in a quiet passage is no volume stage|decay|decay|mute 400000 1000|1|dg == [] and d["constant_gain_db"] is None and d["mismatched_frames"] == 1000 and "gain" not in f
 a longer muted gap|decay|decay|mute 420000 3000|1|dg == [] and d["constant_gain_db"] is None and d["dropped"] == [] and d["repeated"] == []
 48 frames dropped inside a tone: no -inf dB gain|tone-pad|tone-pad|drop 100000 48|1|d["constant_gain_db"] is None and dg == [] and d["dropped"] == [{"frame": 167953, "count": 48}] and d["mismatched_frames"] == 0
