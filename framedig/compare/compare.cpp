@@ -169,20 +169,6 @@ long long compare_stretch(comparison& facts, diagnosis_sums& sums, realign_state
     return k;
 }
 
-// Whether the n capture frames from q, which the capture has in excess,
-// are the n reference frames before i again (a buffer played twice), not
-// frames that were never played there (silence or other content).
-bool played_before(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n)
-{
-    for (long long k = 0; k < n; ++k) {
-        const std::int32_t* x = i - n + k >= 0 ? known_frame(ref, i - n + k) : ref.zero.get();
-        const std::int32_t* y = known_frame(cap, q + k);
-        if (x != nullptr && y != nullptr && !frames_equal(x, y, ref.channels))
-            return false;
-    }
-    return true;
-}
-
 // The reference frames from i on, which the capture lacks: how many, and
 // whether any holds sound.
 void count_tail(comparison& facts, frame_stream& ref, long long i)

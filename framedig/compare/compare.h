@@ -78,6 +78,10 @@ resumption alignment_resumes(frame_stream& ref, long long i, frame_stream& cap, 
 // s > 0 when s reference frames are missing from the capture, s < 0 when the
 // capture repeats -s frames, 0 for none.
 long long realignment(frame_stream& ref, long long i, frame_stream& cap, long long q);
+// Whether the n capture frames from q, which the capture has in excess,
+// are the n reference frames before i again (a buffer played twice), not
+// frames that were never played there (silence or other content).
+bool played_before(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n);
 
 // ---- What the diagnosis is drawn from (diagnose.cpp, fit.cpp) ----
 

@@ -1,7 +1,8 @@
 // After a mismatch: corrupted samples differ, and the alignment goes on
 // after them (in silence too); only when it does not, a shift that the
 // frames after the mismatch agree at, with sound among them, means frames
-// dropped or repeated, and the smallest such shift is taken.
+// dropped or repeated, and the smallest such shift is taken. Frames in
+// excess are repeated when they are those played just before, else inserted.
 #include "compare/compare.h"
 
 #include <algorithm>
@@ -144,4 +145,15 @@ long long realignment(frame_stream& ref, long long i, frame_stream& cap, long lo
             return -s;
     }
     return periodic_shift(ref, i, cap, q);
+}
+
+bool played_before(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n)
+{
+    for (long long k = 0; k < n; ++k) {
+        const std::int32_t* x = i - n + k >= 0 ? known_frame(ref, i - n + k) : ref.zero.get();
+        const std::int32_t* y = known_frame(cap, q + k);
+        if (x != nullptr && y != nullptr && !frames_equal(x, y, ref.channels))
+            return false;
+    }
+    return true;
 }
