@@ -50,10 +50,8 @@ void json_channel_status(std::FILE* out, const analysis& facts, int ch)
 // A number with two decimals (one for a frequency), or null.
 void json_fixed(std::FILE* out, const char* key, double value, bool known, int decimals = 2)
 {
-    if (known)
-        std::fprintf(out, ",\"%s\":%.*f", key, decimals, value);
-    else
-        std::fprintf(out, ",\"%s\":null", key);
+    std::fprintf(out, ",\"%s\":", key);
+    json_decimal(out, value, known, decimals);
 }
 
 void json_bits(std::FILE* out, const char* key, std::uint32_t bits)

@@ -54,6 +54,21 @@ void use_relation(comparison& facts, long long offset, bool equal)
     facts.offset = offset;
 }
 
+// The searches for equal samples; a capture that began inside a periodic
+// stretch fits every period there, which the notes say.
+bool search_at_samples(comparison& facts, frame_stream& ref, frame_stream& cap)
+{
+    long long offset = 0;
+    if (!search(ref, cap, offset))
+        return false;
+    facts.aligned = true;
+    facts.offset = offset;
+    facts.period = 0;
+    if (offset != cap.onset - ref.onset)  // the capture's first sound is not the reference's
+        facts.offset = periodic_start(ref, cap, offset, facts.period);
+    return true;
+}
+
 } // namespace
 
 agreement agree(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n)
@@ -107,23 +122,35 @@ void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_rela
     // (or both, when the relation comes last), which only a file that can be
     // positioned allows.
     long long related = 0;
+    const comparison comparison_start = facts;
     const bool rewindable = ref.origin >= 0 && cap.origin >= 0;
     bool found = (onset || !rewindable) && relate_channels(ref, cap, relation, related);
     bool equal = found && plain(relation, ref.channels, ref, cap, related);
     if (found && (onset || !equal)) {
+        // A periodic reference relates to a capture that began inside it
+        // at its onset too (a tone half a period late is the tone inverted):
+        // equal samples elsewhere go first where the ends of the sound line
+        // up there too (a stage would fit a period off only up to the end).
+        if (!equal && rewindable && reference_period(ref, ref.onset) > 0 && rewind_stream(ref, ref.onset) &&
+            rewind_stream(cap, cap.onset)) {
+            if (search_at_samples(facts, ref, cap) && sound_ends_line_up(ref, cap, facts.offset))
+                return;
+            facts = comparison_start;
+            rewind_stream(ref, ref.onset);
+            rewind_stream(cap, cap.onset);
+        }
         use_relation(facts, related, equal);
         return;
     }
-    if (search(ref, cap, facts.offset)) {
-        facts.aligned = true;
-        // A capture that began inside a periodic stretch fits every period.
-        facts.period = onset || facts.offset > cap.onset - ref.onset ? 0 : reference_period(ref, cap.onset - facts.offset);
+    if (search_at_samples(facts, ref, cap))
         return;
-    }
     if (!onset && rewindable && rewind_stream(ref, ref.onset) && rewind_stream(cap, cap.onset)) {
         found = relate_channels(ref, cap, relation, related);
         equal = found && plain(relation, ref.channels, ref, cap, related);
         if (found && !equal) {
+            // The relation may have read far past a quiet lead-in: the comparison starts at the onsets.
+            rewind_stream(ref, ref.onset);
+            rewind_stream(cap, cap.onset);
             use_relation(facts, related, false);
             return;
         }

@@ -186,6 +186,11 @@ void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, co
     diagnosis_sums sums;
     start_sums(sums, ref.channels, facts.precision, facts.by_relation ? &relation : nullptr);
     long long i = std::max(0LL, -facts.offset);
+    // A capture whose first sound lines up inside the reference's sound
+    // began there: the silence before its first sound (a receiver locking)
+    // is no part of what was played.
+    if (facts.aligned && !facts.by_relation && cap.has_sound && cap.onset - facts.offset > std::max(i, ref.onset))
+        i = cap.onset - facts.offset;
     long long q = i + facts.offset;
     if (facts.aligned) {
         facts.missing_before = i;
@@ -242,8 +247,10 @@ void compare_streams(comparison& facts, frame_stream& ref, frame_stream& cap, co
         q += step;
         if (shift > 0)
             record_event(facts.dropped, facts.dropped_runs, facts.dropped_frames, q, shift);
-        else if (shift < 0)
+        else if (shift < 0 && played_before(ref, i, cap, q, -shift))
             record_event(facts.repeated, facts.repeated_runs, facts.repeated_frames, q, -shift);
+        else if (shift < 0)
+            record_event(facts.inserted, facts.inserted_runs, facts.inserted_frames, q, -shift);
         i += std::max(shift, 0LL);
         q += std::max(-shift, 0LL);
     }

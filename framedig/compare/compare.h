@@ -35,6 +35,14 @@ bool search_late_start(frame_stream& ref, frame_stream& cap, long long& offset);
 bool search_late_reference(frame_stream& ref, frame_stream& cap, long long& offset);
 long long reference_period(frame_stream& ref, long long i);
 bool relate_channels(frame_stream& ref, frame_stream& cap, channel_relation& relation, long long& offset);
+// For a capture whose first sound was found at offset inside the
+// reference: the period the reference repeats with there (0: none) and the
+// offset among those it allows that puts the capture's first sound inside
+// the reference's and lines up the ends of both files' sound where it can.
+long long periodic_start(frame_stream& ref, frame_stream& cap, long long offset, long long& period);
+// Whether the last sounds of both files line up at offset (both files are
+// read to their ends, then again from their onsets).
+bool sound_ends_line_up(frame_stream& ref, frame_stream& cap, long long offset);
 // Sets facts.aligned, offset, period and by_relation (with relation).
 void align(comparison& facts, frame_stream& ref, frame_stream& cap, channel_relation& relation);
 
@@ -70,6 +78,10 @@ resumption alignment_resumes(frame_stream& ref, long long i, frame_stream& cap, 
 // s > 0 when s reference frames are missing from the capture, s < 0 when the
 // capture repeats -s frames, 0 for none.
 long long realignment(frame_stream& ref, long long i, frame_stream& cap, long long q);
+// Whether the n capture frames from q, which the capture has in excess,
+// are the n reference frames before i again (a buffer played twice), not
+// frames that were never played there (silence or other content).
+bool played_before(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n);
 
 // ---- What the diagnosis is drawn from (diagnose.cpp, fit.cpp) ----
 
@@ -81,7 +93,8 @@ struct channel_sums {
     bool started = false;
     bool loud_before = false;    // a loud frame had matched before it began
     long long from_frame = 0;    // capture frame of the first mismatch
-    long long n = 0;
+    long long n = 0;             // samples summed
+    long long zeroed = 0;        // samples zero in the capture where the reference's are not, not summed
     std::int64_t sx = 0;
     std::int64_t sy = 0;
     wide sxx = 0;

@@ -48,8 +48,11 @@ void fit_channel(const channel_sums& sums, double quantum, channel_verdict& verd
     if (!sums.started || !differs(sums) || sums.n < least_samples || !fit_line(sums, verdict.fit) ||
         verdict.fit.rms > fit_tolerance * quantum)
         return;
-    verdict.fitted = true;
+    // A capture without sound where the reference has it is no gain.
     verdict.gain_db = 20 * std::log10(std::fabs(verdict.fit.gain));
+    if (!std::isfinite(verdict.gain_db) || !std::isfinite(verdict.fit.offset))
+        return;
+    verdict.fitted = true;
     verdict.inverted = verdict.fit.gain < 0;
     verdict.has_gain = std::fabs(verdict.gain_db) >= unity_gain_db;
     verdict.has_offset = std::fabs(verdict.fit.offset) >= quantum;
@@ -69,7 +72,7 @@ void find_channel_map(comparison& facts, const diagnosis_sums& sums, verdict_arr
         const channel_sums& s = sums.channel[ch];
         int source = sums.mapped ? sums.relation.source[ch] : c;
         for (int r = 0; !sums.mapped && s.started && differs(s) && r < sums.channels; ++r) {
-            if (r != c && s.may_carry && s.n >= least_samples && s.carries[static_cast<std::size_t>(r)] == s.n) {
+            if (r != c && s.may_carry && s.n >= least_samples && s.carries[static_cast<std::size_t>(r)] == s.n + s.zeroed) {
                 source = r;
                 verdicts[ch].explained = true;
             }

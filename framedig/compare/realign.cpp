@@ -1,7 +1,8 @@
 // After a mismatch: corrupted samples differ, and the alignment goes on
 // after them (in silence too); only when it does not, a shift that the
 // frames after the mismatch agree at, with sound among them, means frames
-// dropped or repeated, and the smallest such shift is taken.
+// dropped or repeated, and the smallest such shift is taken. Frames in
+// excess are repeated when they are those played just before, else inserted.
 #include "compare/compare.h"
 
 #include <algorithm>
@@ -40,6 +41,64 @@ bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q,
         before_cap = y;
     }
     return telling >= shift_least;  // a flat signal: a square wave's transitions
+}
+
+// The period the reference's sound repeats with just before frame i (0:
+// none, or silence), over frames it still holds.
+long long period_before(frame_stream& ref, long long i)
+{
+    constexpr long long max_period = 16384;
+    constexpr long long over = 4096;
+    for (long long period = 1; period <= max_period; ++period) {
+        if (i - over - period < ref.begin)
+            return 0;
+        long long t = 1;
+        while (t <= over && frames_equal(frame_at(ref, i - t), frame_at(ref, i - t - period), ref.channels))
+            ++t;
+        if (t > over) {
+            for (t = 1; t <= period; ++t)
+                if (has_sound(frame_at(ref, i - t), ref.channels))
+                    return period;
+            return 0;
+        }
+    }
+    return 0;
+}
+
+// Whether the frames from reference frame i and capture frame q are equal
+// (silence too), until either file ends or shift_frames are seen.
+bool equal_on(frame_stream& ref, long long i, frame_stream& cap, long long q)
+{
+    for (long long t = 0; t < shift_frames; ++t) {
+        const std::int32_t* x = known_frame(ref, i + t);
+        const std::int32_t* y = known_frame(cap, q + t);
+        if (x == nullptr || y == nullptr)
+            return t > 0;
+        if (!frames_equal(x, y, ref.channels))
+            return false;
+    }
+    return true;
+}
+
+// Frames dropped inside a periodic stretch (a tone) cannot be told from the
+// stretch itself: they show where it ends, the capture's sound that much
+// earlier than the reference's. A shift of whole periods after which both
+// agree, though only in silence, is taken then (and the reverse for
+// periods the capture has in excess).
+long long periodic_shift(frame_stream& ref, long long i, frame_stream& cap, long long q)
+{
+    const std::int32_t* expected = known_frame(ref, i);
+    const std::int32_t* got = known_frame(cap, q);
+    const bool dropped = has_sound(expected, ref.channels) && !has_sound(got, ref.channels);
+    const bool repeated = !has_sound(expected, ref.channels) && has_sound(got, ref.channels);
+    const long long period = dropped || repeated ? period_before(ref, i) : 0;
+    for (long long s = period; period > 0 && s <= search_frames; s += period) {
+        if (dropped && equal_on(ref, i + s, cap, q))
+            return s;
+        if (repeated && equal_on(ref, i, cap, q + s))
+            return -s;
+    }
+    return 0;
 }
 
 } // namespace
@@ -85,5 +144,16 @@ long long realignment(frame_stream& ref, long long i, frame_stream& cap, long lo
         if (repeated != nullptr && frames_equal(expected, repeated, ref.channels) && shift_holds(ref, i, cap, q + s, work))
             return -s;
     }
-    return 0;
+    return periodic_shift(ref, i, cap, q);
+}
+
+bool played_before(frame_stream& ref, long long i, frame_stream& cap, long long q, long long n)
+{
+    for (long long k = 0; k < n; ++k) {
+        const std::int32_t* x = i - n + k >= 0 ? known_frame(ref, i - n + k) : ref.zero.get();
+        const std::int32_t* y = known_frame(cap, q + k);
+        if (x != nullptr && y != nullptr && !frames_equal(x, y, ref.channels))
+            return false;
+    }
+    return true;
 }

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -164,7 +165,8 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
 bool bit_exact(const comparison& facts)
 {
     return facts.aligned && facts.compared > 0 && facts.mismatched == 0 && facts.dropped_runs == 0 &&
-           facts.repeated_runs == 0 && !facts.sound_before && !facts.sound_after && facts.uncompared_lead == 0;
+           facts.repeated_runs == 0 &&
+           facts.inserted_runs == 0 && !facts.sound_before && !facts.sound_after && facts.uncompared_lead == 0;
 }
 
 long long missing_frames(const comparison& facts)
@@ -177,7 +179,7 @@ double constant_gain_db(const comparison& facts, bool& found)
 {
     for (std::size_t k = 0; k < facts.diagnosed; ++k) {
         const diagnosis& entry = facts.diagnoses[k];
-        if (entry.kind == diagnosis_kind::gain && entry.channel == 0) {
+        if (entry.kind == diagnosis_kind::gain && entry.channel == 0 && std::isfinite(entry.gain_db)) {
             found = true;
             return entry.gain_db;
         }

@@ -69,7 +69,7 @@ int iec_reference(std::FILE* in, std::FILE* out, bool wav, int channels, bool ch
 
 // ---- What the comparison establishes (compare.cpp, diagnose.cpp) ----
 
-inline constexpr std::size_t reference_events = 20;  // dropped or repeated runs kept
+inline constexpr std::size_t reference_events = 20;  // dropped, repeated or inserted runs kept
 inline constexpr std::size_t reference_finding_text = 200;
 inline constexpr int max_diagnosed_channels = 16;  // channels whose relation to the reference is examined
 inline constexpr std::size_t max_diagnoses = 3 * max_diagnosed_channels + 3;
@@ -109,11 +109,14 @@ struct comparison {
     long long got = 0;
     long long largest_difference = 0;
     std::array<frame_event, reference_events> dropped{};
-    std::array<frame_event, reference_events> repeated{};
+    std::array<frame_event, reference_events> repeated{};  // the frames played just before, again
+    std::array<frame_event, reference_events> inserted{};  // frames that were never played there
     long long dropped_runs = 0;
     long long repeated_runs = 0;
+    long long inserted_runs = 0;
     long long dropped_frames = 0;
     long long repeated_frames = 0;
+    long long inserted_frames = 0;
     long long missing_before = 0;   // reference frames before the capture began
     long long missing_after = 0;    // reference frames after the capture ended
     bool sound_before = false;      // some of them hold sound
@@ -134,7 +137,7 @@ double constant_gain_db(const comparison& facts, bool& found);
 // ---- Reports (reference_report.cpp, reference_json.cpp) ----
 
 using finding_line = std::array<char, reference_finding_text>;
-inline constexpr std::size_t max_reference_findings = 8 + 2 * reference_events;
+inline constexpr std::size_t max_reference_findings = 8 + 3 * (reference_events + 1);
 inline constexpr std::size_t max_reference_notes = 4;
 // Writes the findings, one line each, in the order the reports list them,
 // and returns how many there are (none exactly when the capture is bit-exact).

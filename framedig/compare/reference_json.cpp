@@ -50,7 +50,9 @@ void json_diagnosis(std::FILE* out, const comparison& facts, const diagnosis& en
     case diagnosis_kind::gain:
         std::fputs(R"(,"channel":)", out);
         json_number(out, entry.channel > 0, entry.channel);
-        std::fprintf(out, R"(,"gain_db":%.2f,"from_frame":)", entry.gain_db);
+        std::fputs(R"(,"gain_db":)", out);
+        json_decimal(out, entry.gain_db, true, 2);
+        std::fputs(R"(,"from_frame":)", out);
         json_number(out, entry.from_frame >= 0, entry.from_frame);
         break;
     case diagnosis_kind::word_length:
@@ -86,19 +88,18 @@ void write_reference_json(std::FILE* out, const comparison& facts)
     std::fprintf(out, R"(,"largest_difference":%lld,"constant_gain_db":)", facts.largest_difference);
     bool gain = false;
     const double db = constant_gain_db(facts, gain);
-    if (gain)
-        std::fprintf(out, "%.2f", db);
-    else
-        std::fputs("null", out);
+    json_decimal(out, db, gain, 2);
     json_events(out, "dropped", facts.dropped, facts.dropped_runs);
     json_events(out, "repeated", facts.repeated, facts.repeated_runs);
+    json_events(out, "inserted", facts.inserted, facts.inserted_runs);
     const bool aligned = facts.aligned;
     std::fprintf(out,
-                 R"(,"dropped_frames":%lld,"repeated_frames":%lld,"missing_frames":%lld,"missing_before":%lld,)"
+                 R"(,"dropped_frames":%lld,"repeated_frames":%lld,"inserted_frames":%lld,"missing_frames":%lld,)"
+                 R"("missing_before":%lld,)"
                  R"("missing_after":%lld,"silent_lead_missing":%lld,"silent_tail_missing":%lld,)"
                  R"("uncompared_lead_frames":%lld,"low_bits_set":%s,"capture_has_audio":%s,)"
                  R"("capture_non_audio":%s,"bit_exact":%s,"notes":)",
-                 facts.dropped_frames, facts.repeated_frames, missing_frames(facts), aligned ? facts.missing_before : 0,
+                 facts.dropped_frames, facts.repeated_frames, facts.inserted_frames, missing_frames(facts), aligned ? facts.missing_before : 0,
                  aligned ? facts.missing_after : 0, facts.sound_before ? 0 : facts.missing_before,
                  facts.sound_after ? 0 : facts.missing_after, facts.uncompared_lead, facts.low_bits_set ? "true" : "false",
                  facts.capture_has_audio ? "true" : "false", facts.capture_non_audio ? "true" : "false",

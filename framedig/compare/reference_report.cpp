@@ -125,6 +125,7 @@ std::size_t reference_findings(const comparison& facts, std::array<finding_line,
         std::snprintf(line, size, "%lld frames of the reference's silent lead-in could not be compared", facts.uncompared_lead);
     add_events(lines, n, facts.dropped, facts.dropped_runs, "dropped");
     add_events(lines, n, facts.repeated, facts.repeated_runs, "repeated");
+    add_events(lines, n, facts.inserted, facts.inserted_runs, "inserted");
     if (char* line = facts.mismatched > 0 ? next_line(lines, n) : nullptr)
         std::snprintf(line, size, "%lld frames differ, the first at capture frame %lld, channel %d: expected %lld, got %lld",
                       facts.mismatched, facts.mismatch_frame, facts.mismatch_channel, facts.expected, facts.got);
@@ -185,6 +186,8 @@ void write_reference_text(std::FILE* out, const comparison& facts)
         detail(out, "first", text.data());
     std::fprintf(out, "dropped       %lld frames in %lld runs\nrepeated      %lld frames in %lld runs\n",
                  facts.dropped_frames, facts.dropped_runs, facts.repeated_frames, facts.repeated_runs);
+    if (facts.inserted_runs > 0)
+        std::fprintf(out, "inserted      %lld frames in %lld runs\n", facts.inserted_frames, facts.inserted_runs);
     std::snprintf(text.data(), text.size(), "%lld frames (%lld before the capture, %lld dropped, %lld after its end)",
                   missing_frames(facts), facts.aligned ? facts.missing_before : 0, facts.dropped_frames,
                   facts.aligned ? facts.missing_after : 0);

@@ -17,6 +17,8 @@ constexpr long long max_lag = 256;             // lags looked at either way
 constexpr long long yardstick_frames = 4096;   // reference frames whose peak sets the loud level
 constexpr double shape_correlation = 0.999;
 constexpr double same_correlation = 1e-6;      // closer than this, the nearer lag wins
+constexpr long long max_quiet = 1LL << 20;     // frames of a quiet lead-in (dither, a constant) read past
+constexpr int quiet_below_full_scale = 9;      // bits: a sample this far below full scale is still quiet (-54 dB)
 
 // The first frame in [from, limit) where a sample is level or more away from
 // base's; -1 for none.
@@ -113,8 +115,12 @@ bool silent(const double* samples, long long n)
 bool relate_channels(frame_stream& ref, frame_stream& cap, channel_relation& relation, long long& offset)
 {
     const int channels = std::min(ref.channels, max_diagnosed_channels);
+    // A lead-in that is quiet but not digital silence (dither) is read past:
+    // the loud level is set by what follows it.
+    const long long quiet = std::int32_t{1} << (ref.precision - 1 - quiet_below_full_scale);
+    const long long ref_from = loud_onset(ref, ref.onset, ref.onset + max_quiet, ref.zero.get(), quiet);
     long long peak = 0;
-    for (long long i = ref.onset; i < ref.onset + yardstick_frames; ++i) {
+    for (long long i = ref_from; ref_from >= 0 && i < ref_from + yardstick_frames; ++i) {
         const std::int32_t* frame = known_frame(ref, i);
         for (int ch = 0; frame != nullptr && ch < ref.channels; ++ch)
             peak = std::max(peak, std::llabs(frame[ch]));
@@ -125,8 +131,10 @@ bool relate_channels(frame_stream& ref, frame_stream& cap, channel_relation& rel
         return false;
     if (cap.onset == 0)  // no silence before: the level it starts at
         std::copy(first, first + cap.channels, base.get());
-    const long long ref_loud = loud_onset(ref, ref.onset, ref.onset + yardstick_frames, ref.zero.get(), peak / 8);
-    const long long cap_loud = loud_onset(cap, cap.onset, cap.onset + ring_frames / 2, base.get(), peak / 16);
+    // So is a capture's, and one that starts at a constant level (a dc offset).
+    const long long cap_from = loud_onset(cap, cap.onset, cap.onset + max_quiet, base.get(), quiet);
+    const long long ref_loud = loud_onset(ref, ref_from, ref_from + yardstick_frames, ref.zero.get(), peak / 8);
+    const long long cap_loud = cap_from < 0 ? -1 : loud_onset(cap, cap_from, cap_from + ring_frames / 2, base.get(), peak / 16);
     const long long onsets = cap_loud - ref_loud;
     constexpr long long span = shape_frames + 2 * max_lag;
     const auto xs = zeroed_array<double>(static_cast<std::size_t>(channels * shape_frames));

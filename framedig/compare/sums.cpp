@@ -87,9 +87,16 @@ void sum_samples(channel_sums& s, const std::int32_t* xs, const std::int32_t* ys
     std::int64_t syy = 0;
     std::int32_t error_min = s.error_min;
     std::int32_t error_max = s.error_max;
+    long long zeroed = 0;
     for (std::ptrdiff_t k = from; k < n; ++k) {
         const std::int64_t x = xs[k * step];
         const std::int64_t y = ys[k * step];
+        // A zeroed sample (muted, or the sound lost) is no scaled copy of
+        // the reference's: no line is fitted through it.
+        if (y == 0 && x != 0) {
+            ++zeroed;
+            continue;
+        }
         sx += x;
         sy += y;
         sxx += x * x;
@@ -99,7 +106,8 @@ void sum_samples(channel_sums& s, const std::int32_t* xs, const std::int32_t* ys
         error_min = std::min(error_min, error);
         error_max = std::max(error_max, error);
     }
-    s.n += std::max(0, n - from);
+    s.n += std::max(0, n - from) - zeroed;
+    s.zeroed += zeroed;
     s.error_min = error_min;
     s.error_max = error_max;
     s.sx += sx;
@@ -133,7 +141,7 @@ void flush_sums(diagnosis_sums& sums)
             for (std::ptrdiff_t k = from; k < n; ++k)
                 equal += ys[k * stride] == rs[k * stride] ? 1 : 0;
             s.carries[static_cast<std::size_t>(r)] += equal;
-            may_carry = may_carry || (r != c && s.carries[static_cast<std::size_t>(r)] == s.n);
+            may_carry = may_carry || (r != c && s.carries[static_cast<std::size_t>(r)] == s.n + s.zeroed);
         }
         s.may_carry = s.may_carry && (from >= n || may_carry);
         sums.pending_from[ch] = s.started ? 0 : pending_frames;

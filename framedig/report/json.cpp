@@ -1,6 +1,7 @@
 // JSON strings for the reports' JSON writers.
 #include "report/report.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -58,4 +59,12 @@ void json_string(std::FILE* out, std::string_view text)
         text.remove_prefix(length == 0 ? 1 : length);
     }
     std::fputc('"', out);
+}
+
+void json_decimal(std::FILE* out, double value, bool present, int decimals)
+{
+    if (present && std::isfinite(value))
+        std::fprintf(out, "%.*f", decimals, value);
+    else
+        std::fputs("null", out);
 }

@@ -30,6 +30,9 @@ setup_file() {
     sox -n -r 48000 -c 2 -b 16 sine.wav synth 5 sine 1000 gain -6
     sox -D -n -r 48000 -c 2 -b 16 sine-exact.wav synth 5 sine 1000 gain -6
     sox -D -n -r 48000 -c 2 -b 16 sine-pad.wav synth 5 sine 1000 gain -6 pad 0.01
+    sox -D -n -r 48000 -c 2 -b 16 tone-pad.wav synth 3 sine 1000 gain -1 pad 0.5 0.5
+    sox -D -n -r 48000 -c 2 -b 16 decay.wav synth 10 pluck C4 pluck E4 pad 1 1
+    sox -n -r 48000 -c 2 -b 16 dithered-lead.wav synth 6 pluck C4 pluck E4 pad 1 1
     sox -D -n -r 48000 -c 2 -b 16 sine997.wav synth 5 sine 997 gain -6 pad 0.5 0.5
     sox -D -n -r 48000 -c 2 -b 16 square.wav synth 5 square 1000 gain -6 pad 0.2 0.2
     sox -D -n -r 48000 -c 2 -b 16 gap.wav synth 1 sine 440 gain -6 pad 0 1 : synth 1 sine 660 gain -6
@@ -39,7 +42,7 @@ setup_file() {
     sox -D -n -r 48000 -c 2 -b 24 tones.wav synth 3 sine 1000 sine 1500 gain -6 pad 0.3 0.3
     sox -D -n -r 48000 -c 6 -b 16 six.wav synth 2 sine 300 sine 400 sine 500 sine 600 sine 700 sine 800 gain -6 pad 0.2
     sox -D -n -r 32000 -c 2 -b 16 long.wav synth 180 pinknoise gain -10 pad 0.5
-    for name in sine sine-exact sine-pad sine997 square gap pluck lead pink tones six long; do
+    for name in sine sine-exact sine-pad tone-pad decay dithered-lead sine997 square gap pluck lead pink tones six long; do
         play "$name" "$name.wav"
     done
     # The stages of faulty paths.
@@ -54,15 +57,25 @@ setup_file() {
     sox tones.wav skewed.wav delay 0 3s
     sox -D six.wav reordered.wav remix 1 2 5 6 3 4
     sox -D six.wav quiet-back.wav remix 1 2 3 4 5 6v0.5
+    python3 - <<'PY'  # 100 added to channel 1 only, clipped
+import array, wave
+w = wave.open("decay.wav")
+samples = array.array("h", w.readframes(w.getnframes()))
+samples[0::2] = array.array("h", (min(v + 100, 32767) for v in samples[0::2]))
+out = wave.open("left-offset.wav", "wb")
+out.setparams(w.getparams())
+out.writeframes(samples.tobytes())
+PY
     sox -D long.wav long-gain.wav vol 0.8
     sox -D long.wav long-a.wav trim 0 60
     sox -D long.wav long-b.wav trim 60 vol 0.5
     sox long-a.wav long-b.wav long-from.wav
     for name in swapped inverted right-inverted rounded dithered resampled halved offset skewed reordered quiet-back \
-        long-gain long-from; do
+        left-offset long-gain long-from; do
         play "$name" "$name.wav"
     done
     python3 "$EDITCAP" 2 clear 8 < pink.iec > truncated.iec
+    head -c 4000 /dev/zero > zero-words.iec  # what a player's underrun may leave
 }
 
 setup() {
@@ -101,7 +114,7 @@ PY
         k=$((k + 1))
     done < rows
     python3 - <<'PY'
-import json, sys
+import json, re, sys
 failed = 0
 for k, row in enumerate(open("rows").read().splitlines()):
     name, reference, capture, edits, want, check = row.split("|", 5)
@@ -117,6 +130,7 @@ for k, row in enumerate(open("rows").read().splitlines()):
         text = open("report%d.txt" % k).read().splitlines()
         assert text[0].startswith("bit-exact: " if d["bit_exact"] else "not bit-exact: "), text[0]
         assert all(len(line.encode()) <= 80 for line in text), "text report wider than 80 columns"
+        assert not re.search(r"\b(inf|nan)\b", "\n".join(text), re.I), "a number that is not finite"
     except Exception as e:
         failed += 1
         print("%s: %r\n%s" % (name, e, open("report%d.json" % k).read()), file=sys.stderr)
@@ -137,7 +151,10 @@ square wave with 20 frames missing|square|square|silence 5000 drop 60000 20|1|d[
 10 ms of silence before a long sine|sine-pad|sine-pad||0|d["offset_frames"] == 0 and d["compared_frames"] == 240480
 capture started 2.1 s before playback|sine-pad|sine-pad|silence 100000|0|d["offset_frames"] == 100000 and d["compared_frames"] == 240480
 capture started inside a sine|sine|sine|skip 100000|1|d["offset_frames"] == -100000 and "the capture began 100000 frames after the reference started" in f and d["mismatched_frames"] == 0
-capture started inside an exactly periodic sine|sine-exact|sine-exact|skip 100000|1|d["offset_frames"] == -16 and d["period_frames"] == 48 and "the reference repeats every 48 frames" in n and d["mismatched_frames"] == 0
+capture started inside an exactly periodic sine|sine-exact|sine-exact|skip 100000|1|d["offset_frames"] == -100000 and d["period_frames"] == 48 and "the reference repeats every 48 frames" in n and d["mismatched_frames"] == 0 and f == "the capture began 100000 frames after the reference started" and d["missing_after"] == 0
+capture started inside a tone with silence around it|tone-pad|tone-pad|skip 50000|1|d["offset_frames"] == -50000 and d["period_frames"] == 48 and f == "the capture began 50000 frames after the reference started" and d["dropped"] == [] and d["missing_after"] == 0 and dg == []
+silence, then a capture started inside a tone|tone-pad|tone-pad|skip 50000 silence 4800|1|d["offset_frames"] == -45200 and d["aligned_by"] == "samples" and d["missing_before"] == 50000 and f == "the capture began 50000 frames after the reference started" and dg == []
+silence, then a capture started inside music|pluck|pluck|skip 40000 silence 4800|1|d["offset_frames"] == -35200 and d["missing_before"] == 40000 and d["mismatched_frames"] == 0 and f == "the capture began 40000 frames after the reference started"
 capture started mid-frame|sine-exact|sine-exact|cutword|0|d["offset_frames"] == -1 and d["compared_frames"] == 239999 and d["silent_lead_missing"] == 1
 clicks in digital silence|gap|gap|silence 2000 flip 62000 1 12 flip 72000 2 12 flip 82000 1 12|1|d["mismatched_frames"] == 3 and d["dropped"] == [] and d["repeated"] == []
 music with sparse clicks|pluck|pluck|every 997 1 13 silence 4000|1|d["mismatched_frames"] == 193 and d["dropped"] == [] and d["repeated"] == [] and d["aligned_by"] == "samples"
@@ -149,6 +166,13 @@ silent lead-in the capture lacks|pluck|pluck|skip 9600|0|d["offset_frames"] == -
 silent tail the capture lacks|pluck|pluck|silence 5000 truncate 190000|0|d["silent_tail_missing"] == 7000 and "all silent (its tail)" in n
 a sink that swallows 100 ms of sound|pluck|pluck|skip 28800|1|d["offset_frames"] == -28800 and "the capture began 28800 frames after the reference started" in f and d["silent_lead_missing"] == 0
 a capture that ends inside the sound|pluck|pluck|silence 5000 truncate 150000|1|"the capture ends 47000 frames before the reference does" in f
+ten periods dropped inside a tone|tone-pad|tone-pad|drop 100000 480|1|d["dropped_frames"] == 480 and d["mismatched_frames"] == 0 and dg == [] and d["missing_frames"] == 480
+a period played twice inside a tone|tone-pad|tone-pad|repeat 100000 48|1|d["repeated"] == [{"frame": 168001, "count": 48}] and d["mismatched_frames"] == 0 and d["inserted"] == []
+a tone muted for a second: no -inf dB gain|tone-pad|tone-pad|mute 100000 48000|1|d["constant_gain_db"] is None and dg == [] and d["first_mismatch"]["frame"] == 100000
+an underrun filled with zero words|pluck|pluck|insert 50000 zero-words.iec 0 500|1|d["inserted"] == [{"frame": 50000, "count": 500}] and d["inserted_frames"] == 500 and d["repeated"] == [] and "500 frames inserted at capture frame 50000" in f and d["mismatched_frames"] == 0
+silent frames with their preamble codes inserted|pluck|pluck|insert 50000 pluck.iec 0 500|1|d["inserted"] == [{"frame": 50000, "count": 500}] and d["repeated"] == [] and d["repeated_frames"] == 0
+a tone mixed into music|pluck|pluck|insert 50000 sine.iec 30000 300|1|d["inserted"] == [{"frame": 50000, "count": 300}] and d["repeated"] == [] and d["dropped"] == []
+a buffer played twice is repeated, not inserted|pluck|pluck|repeat 50000 300|1|d["repeated"] == [{"frame": 50300, "count": 300}] and d["inserted"] == [] and d["inserted_frames"] == 0
 EOF
 }
 
@@ -167,6 +191,11 @@ the back right channel 6 dB down|six|quiet-back||1|dg == [{"kind": "gain", "chan
 a constant added|tones|offset||1|dg == [{"kind": "dc_offset", "channel": 1, "value": 8389}, {"kind": "dc_offset", "channel": 2, "value": 8389}]
 right channel 3 frames late|tones|skewed||1|dg == [{"kind": "skew", "channel": 2, "frames": 3}]
 nothing to explain|tones|tones||0|dg == []
+a volume stage after a dithered lead-in|dithered-lead|dithered-lead|gain -3|1|dg == [{"kind": "gain", "channel": None, "gain_db": -3.0, "from_frame": None}] and d["offset_frames"] == 0 and "began" not in f
+channel 1 offset, after a second of silence|decay|left-offset||1|dg == [{"kind": "dc_offset", "channel": 1, "value": 100}] and d["offset_frames"] == 0
+a muted gap in a quiet passage is no volume stage|decay|decay|mute 400000 1000|1|dg == [] and d["constant_gain_db"] is None and d["mismatched_frames"] == 1000 and "gain" not in f
+a longer muted gap|decay|decay|mute 420000 3000|1|dg == [] and d["constant_gain_db"] is None and d["dropped"] == [] and d["repeated"] == []
+48 frames dropped inside a tone: no -inf dB gain|tone-pad|tone-pad|drop 100000 48|1|d["constant_gain_db"] is None and dg == [] and d["dropped"] == [{"frame": 167953, "count": 48}] and d["mismatched_frames"] == 0
 EOF
 }
 

@@ -53,6 +53,24 @@ TEST(JsonString, EscapesWhatIsNotValidUtf8ByteByByte)
         EXPECT_EQ(written([&c](std::FILE* out) { json_string(out, c.in); }), c.out) << c.name;
 }
 
+TEST(JsonDecimal, NullForWhatJsonCannotHold)
+{
+    struct {
+        const char* name;
+        double value;
+        bool present;
+        std::string out;
+    } const cases[] = {
+        {"a gain with two decimals", -6.0206, true, "-6.02"},
+        {"absent", 1.5, false, "null"},
+        {"a capture silent where the reference has sound: -inf dB", -HUGE_VAL, true, "null"},
+        {"+inf", HUGE_VAL, true, "null"},
+        {"not a number", std::nan(""), true, "null"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(written([&c](std::FILE* out) { json_decimal(out, c.value, c.present, 2); }), c.out) << c.name;
+}
+
 TEST(PrintWrapped, StaysWithin80ColumnsAndNeverSplitsACharacter)
 {
     const std::string word(100, 'x');
@@ -304,6 +322,9 @@ TEST(Diagnose, EachStageFoundOnItsOwn)
          [](std::int32_t x, std::int32_t) { return x & ~0xFF; }, 8, "word_length:0"},
         {"a constant added", [](std::int32_t x, std::int32_t) { return x + 40; }, [](std::int32_t x, std::int32_t) { return x; },
          0, "dc_offset:1"},
+        {"left channel silent: no gain of -inf dB", [](std::int32_t, std::int32_t) { return 0; },
+         [](std::int32_t x, std::int32_t) { return x; }, 0, ""},
+        {"both silent", [](std::int32_t, std::int32_t) { return 0; }, [](std::int32_t, std::int32_t) { return 0; }, 0, ""},
         {"one corrupted channel", [](std::int32_t x, std::int32_t) { return x; },
          [](std::int32_t x, std::int32_t w) { return x / 3 + w / 5 + (x & 0x7FFF); }, 0, ""},
     };
