@@ -68,7 +68,8 @@ bool frames_shifted(const pass_state& p, const std::uint8_t* buf, std::size_t i,
 // stray code, the frames are in place.
 bool stray_block_code(const pass_state& p, const std::uint8_t* buf, std::size_t i, std::size_t end)
 {
-    const auto at = static_cast<std::size_t>(p.frame_in_block * p.channels + p.ch);
+    const std::size_t at = static_cast<std::size_t>(p.frame_in_block) * static_cast<std::size_t>(p.channels) +
+                           static_cast<std::size_t>(p.ch);
     if (!p.in_block || at == 0)
         return false;
     const std::size_t next = i + p.block_words - at;

@@ -45,7 +45,7 @@ bool shift_holds(frame_stream& ref, long long i, frame_stream& cap, long long q,
 
 // The period the reference's sound repeats with just before frame i (0:
 // none, or silence), over frames it still holds.
-long long period_before(frame_stream& ref, long long i)
+long long period_before(const frame_stream& ref, long long i)
 {
     constexpr long long max_period = 16384;
     constexpr long long over = 4096;

@@ -117,7 +117,7 @@ bool relate_channels(frame_stream& ref, frame_stream& cap, channel_relation& rel
     const int channels = std::min(ref.channels, max_diagnosed_channels);
     // A lead-in that is quiet but not digital silence (dither) is read past:
     // the loud level is set by what follows it.
-    const long long quiet = std::int32_t{1} << (ref.precision - 1 - quiet_below_full_scale);
+    const long long quiet = 1LL << (ref.precision - 1 - quiet_below_full_scale);
     const long long ref_from = loud_onset(ref, ref.onset, ref.onset + max_quiet, ref.zero.get(), quiet);
     long long peak = 0;
     for (long long i = ref_from; ref_from >= 0 && i < ref_from + yardstick_frames; ++i) {
